@@ -1,0 +1,14 @@
+// The global objects that exist before the application starts, in the one
+// translation unit that fixes their order: constructed in this order during
+// static initialisation, destroyed in the reverse order at process end.
+#include <string>
+
+#include "app/quillon_app.h"
+#include "link/link_settings.h"
+#include "link/printer_io.h"
+
+CQuillonApp theApp;
+CPrinterIO g_printerIO;
+std::string g_vendorIdText;
+std::string g_productIdText;
+std::string g_deviceIndexText;

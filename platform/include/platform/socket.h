@@ -1,0 +1,45 @@
+// BSD-style sockets (Winsock on Windows) for the TCP link and the UDP
+// printer search. Addresses and ports are in host byte order unless a name
+// says otherwise. Every failing call reports the socket library's error.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using SocketHandle = intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Starts / stops the socket library (WSAStartup 2.0 / WSACleanup); a no-op
+// success on POSIX.
+bool SocketLibraryStart(unsigned long* error);
+void SocketLibraryStop();
+
+// inet_addr: dotted IPv4 numbers only, no name lookup. Returns the address
+// in network byte order, 0xFFFFFFFF (INADDR_NONE) for a text it rejects.
+uint32_t ParseIPv4NetOrder(const char* text);
+
+// TCP.
+SocketHandle TcpSocket(unsigned long* error);
+// Keep-alive on, first probe after idleMs, then every intervalMs.
+void SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs);
+void SetReceiveTimeout(SocketHandle s, uint32_t ms);
+bool Connect(SocketHandle s, uint32_t addressNetOrder, uint16_t port, unsigned long* error);
+// One send / recv call; returns the bytes moved, or -1 with *error.
+int SocketSend(SocketHandle s, const void* data, int n, unsigned long* error);
+int SocketRecv(SocketHandle s, void* data, int n, unsigned long* error);
+void ShutdownSend(SocketHandle s);
+void CloseSocket(SocketHandle s);
+
+// UDP.
+SocketHandle UdpSocket(unsigned long* error);
+bool SetBroadcast(SocketHandle s, unsigned long* error);
+bool Bind(SocketHandle s, uint32_t addressNetOrder, uint16_t port, unsigned long* error);
+bool SendTo(SocketHandle s, const void* data, int n, uint32_t addressNetOrder, uint16_t port,
+            unsigned long* error);
+bool SetNonBlocking(SocketHandle s, unsigned long* error);
+// One receive on a non-blocking socket: bytes received, or -1 (nothing
+// waiting, or an error) with *error.
+int SocketRecvFrom(SocketHandle s, void* data, int n, unsigned long* error);
+
+}  // namespace platform

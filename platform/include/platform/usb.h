@@ -1,0 +1,57 @@
+// USB printer devices: discovery and synchronous device I/O.
+//
+// The link asks the backend for the present USB devices in the system's
+// order, matches their instance ids against its pattern and opens the
+// matching member's device path. The default backend is the platform's own
+// (sysfs + the printer-class device node on Linux, SetupAPI on Windows);
+// tests and the built-in virtual printer install another one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using DeviceHandle = intptr_t;
+constexpr DeviceHandle kInvalidDevice = -1;
+
+// One member of the device set, in the system's order.
+struct UsbMember {
+    // False when the member's instance id could not be read (the search
+    // ends there, with idError traced).
+    bool idReadable = true;
+    unsigned long idError = 0;
+    // Instance id as the system spells it, e.g. "USB\VID_5B7D&PID_0023\SN1".
+    std::string instanceId;
+    // Device path to open; empty when the member has no usable interface
+    // (it is passed over).
+    std::string path;
+};
+
+class UsbBackend {
+public:
+    virtual ~UsbBackend() = default;
+    // Lists the present devices. False with *error when the device set
+    // cannot be had at all.
+    virtual bool ListDevices(std::vector<UsbMember>* members, unsigned long* error) = 0;
+    // Opens a device path for synchronous reading and writing.
+    virtual bool Open(const std::string& path, DeviceHandle* handle, unsigned long* error) = 0;
+    // One transfer call: moves up to n bytes and reports how many moved.
+    // A read waits at most 30 s for data; running out of time is a failure.
+    virtual bool Write(DeviceHandle h, const void* data, uint32_t n, uint32_t* done,
+                       unsigned long* error) = 0;
+    virtual bool Read(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
+                      unsigned long* error) = 0;
+    virtual void Close(DeviceHandle h) = 0;
+};
+
+// Milliseconds a USB read waits for data before it fails.
+constexpr uint32_t kUsbReadTimeoutMs = 30000;
+
+// The backend in force: the platform's own unless one was installed.
+UsbBackend& GetUsbBackend();
+// Installs backend (not owned); nullptr restores the platform's own.
+void SetUsbBackend(UsbBackend* backend);
+
+}  // namespace platform
