@@ -1,0 +1,54 @@
+// The embedded load file on Windows: custom resource "QZR" 135 of the
+// program's own module.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/resource.h"
+
+namespace platform {
+namespace {
+
+constexpr int kLoadFileResourceId = 135;
+
+bool g_overrideActive = false;
+const uint8_t* g_overrideData = nullptr;
+size_t g_overrideSize = 0;
+
+}  // namespace
+
+bool FindEmbeddedLoadFile(const uint8_t** data, size_t* size) {
+    if (g_overrideActive) {
+        if (g_overrideData == nullptr) return false;
+        *data = g_overrideData;
+        *size = g_overrideSize;
+        return true;
+    }
+    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(kLoadFileResourceId), L"QZR");
+    if (found == nullptr) return false;
+    HGLOBAL loaded = ::LoadResource(nullptr, found);
+    if (loaded == nullptr) return false;
+    const void* locked = ::LockResource(loaded);
+    if (locked == nullptr) return false;
+    // The size bounds every read the reader makes of the resource.
+    const DWORD resourceSize = ::SizeofResource(nullptr, found);
+    if (resourceSize == 0) return false;
+    *data = static_cast<const uint8_t*>(locked);
+    *size = resourceSize;
+    return true;
+}
+
+void SetLoadFileOverride(const uint8_t* data, size_t size) {
+    g_overrideActive = true;
+    g_overrideData = data;
+    g_overrideSize = size;
+}
+
+void ClearLoadFileOverride() {
+    g_overrideActive = false;
+    g_overrideData = nullptr;
+    g_overrideSize = 0;
+}
+
+}  // namespace platform
