@@ -63,8 +63,6 @@ bool CheckLayout(const uint8_t* data, uint64_t total, std::string* why) {
 
 }  // namespace
 
-uint32_t LoadImage::SectionCount() const { return GetLE32(m_block.get() + m_infoOffset); }
-
 uint32_t LoadImage::LayoutNumber() const { return GetLE32(m_block.get() + m_infoOffset + 4); }
 
 const uint8_t* LoadImage::VersionText() const { return m_block.get() + m_infoOffset + 8; }
@@ -75,30 +73,18 @@ const uint8_t* LoadImage::EntryPtr(uint32_t k) const {
 
 uint8_t* LoadImage::EntryBytes(uint32_t k) { return const_cast<uint8_t*>(EntryPtr(k)); }
 
-LoadImage::Entry LoadImage::EntryAt(uint32_t k) const {
-    const uint8_t* p = EntryPtr(k);
-    Entry e{};
-    e.tag[0] = static_cast<char>(p[0]);
-    e.tag[1] = static_cast<char>(p[1]);
-    e.loadAddress = GetLE32(p + 0x08);
-    e.areaSize = GetLE32(p + 0x0C);
-    e.dataOffset = GetLE32(p + 0x10);
-    e.dataLength = GetLE32(p + 0x14);
-    e.flag = p[0x18];
-    return e;
-}
+LoadImage::Entry LoadImage::EntryAt(uint32_t k) const { return m_entries[k]; }
 
 const uint8_t* LoadImage::SectionHeader(uint32_t k) const {
-    return m_block.get() + GetLE32(EntryPtr(k) + 0x10) - kSectionHeaderSize;
+    return m_block.get() + (m_entries[k].dataOffset - kSectionHeaderSize);
 }
 
 const uint8_t* LoadImage::Data(uint32_t k) const {
-    return m_block.get() + GetLE32(EntryPtr(k) + 0x10);
+    return m_block.get() + m_entries[k].dataOffset;
 }
 
 const uint8_t* LoadImage::Trailer(uint32_t k) const {
-    const uint8_t* e = EntryPtr(k);
-    return m_block.get() + (size_t{GetLE32(e + 0x10)} + GetLE32(e + 0x14));
+    return m_block.get() + (size_t{m_entries[k].dataOffset} + m_entries[k].dataLength);
 }
 
 uint8_t* LoadImage::SectionHeader(uint32_t k) {
@@ -165,12 +151,35 @@ LoadImageStatus OpenLoadImageFrom(const uint8_t* data, size_t size, LoadImage* i
     for (size_t at = 0; at < total; at += kCopyPiece)
         std::memcpy(block.get() + at, data + at, std::min<size_t>(kCopyPiece, total - at));
 
+    // The entries as checked, decoded once from the copy. A file without
+    // sections still gets one zero entry, so that entry 0 reads as empty.
+    const uint32_t count = GetLE32(block.get() + infoOffset);
+    std::unique_ptr<LoadImage::Entry[]> entries(
+        new (std::nothrow) LoadImage::Entry[std::max<uint32_t>(count, 1)]());
+    if (!entries) {
+        Fail(why, "no memory for " + std::to_string(count) + " section entries");
+        return LoadImageStatus::kNoMemory;
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint8_t* p =
+            block.get() + infoOffset + kLoadFileInfoSize + size_t{k} * kSectionEntrySize;
+        LoadImage::Entry& e = entries[k];
+        e.tag[0] = static_cast<char>(p[0]);
+        e.tag[1] = static_cast<char>(p[1]);
+        e.loadAddress = GetLE32(p + 0x08);
+        e.areaSize = GetLE32(p + 0x0C);
+        e.dataOffset = GetLE32(p + 0x10);
+        e.dataLength = GetLE32(p + 0x14);
+        e.flag = p[0x18];
+    }
+
     image->m_block = std::move(block);
+    image->m_entries = std::move(entries);
     image->m_totalSize = static_cast<uint32_t>(total);
     image->m_infoOffset = infoOffset;
+    image->m_sectionCount = count;
 
     image->m_hasRealSt = false;
-    const uint32_t count = image->SectionCount();
     for (uint32_t k = 0; k < count; ++k) {
         const LoadImage::Entry e = image->EntryAt(k);
         if (e.tag[0] != 'S' || e.tag[1] != 'T') continue;
@@ -198,7 +207,9 @@ LoadImageStatus OpenLoadImage(LoadImage* image, std::string* why) {
 
 void CloseLoadImage(LoadImage* image) {
     image->m_block.reset();
+    image->m_entries.reset();
     image->m_totalSize = 0;
     image->m_infoOffset = 0;
+    image->m_sectionCount = 0;
     image->m_hasRealSt = false;
 }

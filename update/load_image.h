@@ -51,7 +51,9 @@ enum class LoadImageStatus {
 // destructor; CloseLoadImage frees it early. The accessors do not check
 // bounds: indices run from 0 to SectionCount() - 1 (EntryBytes also takes
 // SectionCount()). Every position they give was checked to lie inside the
-// copy when it was opened.
+// copy when it was opened, and the section count and the entries are decoded
+// then: writes into the copy (the ST data, a trailer) never move a section,
+// even where a malformed file lets them overlap the table.
 class LoadImage {
 public:
     struct Entry {
@@ -73,7 +75,7 @@ public:
 
     uint32_t TotalSize() const { return m_totalSize; }
     uint32_t InfoOffset() const { return m_infoOffset; }
-    uint32_t SectionCount() const;
+    uint32_t SectionCount() const { return m_sectionCount; }
     uint32_t LayoutNumber() const;
     const uint8_t* VersionText() const;  // kVersionTextSize bytes, no terminator
 
@@ -115,8 +117,10 @@ private:
     const uint8_t* EntryPtr(uint32_t k) const;
 
     std::unique_ptr<uint8_t[]> m_block;
+    std::unique_ptr<Entry[]> m_entries;  // decoded when opened
     uint32_t m_totalSize = 0;
     uint32_t m_infoOffset = 0;
+    uint32_t m_sectionCount = 0;
     bool m_hasRealSt = false;
 };
 

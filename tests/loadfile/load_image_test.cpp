@@ -286,6 +286,34 @@ TEST(LoadImageOpen, ChecksumsAreNotJudged) {
     EXPECT_NE(ComputeChecksum(image.Data(0), 16), image.TrailerChecksum(0));
 }
 
+TEST(LoadImageOpen, WritesIntoTheCopyNeverMoveASection) {
+    // A malformed file whose ST data covers its own table entry: header at
+    // 0x20, data 0x60..0xA0 (the entry), trailer 0xA0, closing bytes 0xE0.
+    std::vector<uint8_t> file(0xE4, 0);
+    std::memcpy(file.data(), "ZK9930 Load File", 16);
+    PutLE32(&file[0x18], 0xE4);
+    PutLE32(&file[0x1C], 0x40);
+    PutLE32(&file[0x40], 1);
+    std::memcpy(&file[0x60], "ST", 2);
+    PutLE32(&file[0x70], 0x60);
+    PutLE32(&file[0x74], 0x40);
+    LoadImage image;
+    std::string why;
+    ASSERT_EQ(OpenLoadImageFrom(file.data(), file.size(), &image, &why), LoadImageStatus::kOk)
+        << why;
+    EXPECT_TRUE(image.HasRealSt());
+    // The update puts the printer's ST data there, which rewrites the table
+    // in the copy; the section stays where it was opened.
+    std::memset(image.Data(0), 0xFF, image.EntryAt(0).dataLength);
+    image.StoreTrailerChecksum(0, ComputeChecksum(image.Data(0), 0x40));
+    EXPECT_EQ(image.EntryAt(0).dataOffset, 0x60u);
+    EXPECT_EQ(image.EntryAt(0).dataLength, 0x40u);
+    EXPECT_EQ(image.Trailer(0) - image.Bytes(), 0xA0);
+    EXPECT_EQ(image.SectionHeader(0) - image.Bytes(), 0x20);
+    EXPECT_EQ(image.SectionCount(), 1u);
+    EXPECT_EQ(image.TrailerChecksum(0), (Checksum{0x3FC0, 0x00}));
+}
+
 TEST(LoadImageOpen, ZeroSectionsOpen) {
     // Header, info block and the closing bytes only: the 64 bytes after the
     // (empty) table run past the end, so the copy is padded with zeros.
@@ -300,6 +328,8 @@ TEST(LoadImageOpen, ZeroSectionsOpen) {
     EXPECT_EQ(image.SectionCount(), 0u);
     EXPECT_FALSE(image.HasRealSt());
     EXPECT_EQ(image.TotalSize(), 100u);
+    EXPECT_EQ(image.EntryAt(0).flag, 0);  // an empty entry, not a read past the table
+    EXPECT_EQ(image.EntryAt(0).dataLength, 0u);
     const uint8_t* first = image.FirstSectionHeader();
     ASSERT_EQ(first, image.Bytes() + 96);
     EXPECT_EQ(first[0], 0x40);  // the closing bytes, then the padding
