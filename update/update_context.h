@@ -53,7 +53,9 @@ struct PrinterTable {
 };
 
 struct UpdateContext {
-    explicit UpdateContext(CQuillonDlg& owner) : dialog(owner) {}
+    explicit UpdateContext(CQuillonDlg& owner) : dialog(owner) {
+        for (uint8_t& m : map) m = kNoSlot;
+    }
 
     CQuillonDlg& dialog;
     std::string backupPath;

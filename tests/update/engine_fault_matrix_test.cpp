@@ -1,0 +1,148 @@
+// The fault matrix: for every frame of a complete update, the printer drops
+// the link, refuses the frame, or falls silent on receipt of it. Whatever
+// the frame, the update must end with 4, cancel the maintenance run while
+// the link still works, close the link, remove its backup file, and never
+// leave the printer's ST area changed.
+//
+// The only frames whose fault cannot change the outcome are the two FS Y
+// system-information requests: the first only names the backup file (a
+// refused one gives the bare name "QX.qfw" and the update goes on), and the
+// one after the printer's restart only confirms a version that is already
+// written (a printer that cannot tell it still counts as updated). Every
+// other fault must give 4.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/update/update_fixture.h"
+
+namespace {
+
+using namespace testing_update;
+
+struct RunRecord {
+    int result = -1;
+    std::vector<sim::Frame> frames;
+    std::vector<uint8_t> st;  // the printer's ST area afterwards
+    int openHandles = 0;
+    std::vector<std::string> files;
+    uint8_t errorCategory = 0;
+    uint32_t faultsFired = 0;
+    size_t preamble = 0;
+};
+
+// One complete update against a fresh printer.
+RunRecord RunOnce(const sim::Scenario& scenario, const TempCwd& cwd) {
+    RunRecord rec;
+    sim::InProcessRig rig(scenario);
+    g_linkKind = kLinkUsb;
+    g_vendorIdText = "5B7D";
+    g_productIdText = "0023";
+    g_deviceIndexText.clear();
+    g_fwPacketSize = 4096;
+    if (OpenLink() == 0) {
+        ADD_FAILURE() << "link did not open";
+        return rec;
+    }
+    g_fwFramesEnabled = 1;
+    uint8_t status[2] = {0, 2};
+    if (FwStart() != 0) ADD_FAILURE() << "GS A failed";
+    for (int k = 0; k < 100 && status[1] == 2; ++k) FwReadStatus(status, 2);
+    rec.preamble = rig.printer.frames().size();
+    {
+        CQuillonDlg dlg;
+        rec.result = dlg.UpdateFirmware();
+        rec.errorCategory = dlg.m_updateErrorCategory;
+    }
+    rec.frames = rig.printer.frames();
+    if (const sim::Area* st = FindArea(rig.printer.areas(), "ST")) rec.st = st->data;
+    rec.openHandles = rig.usb.openHandles();
+    rec.files = cwd.Files();
+    rec.faultsFired = rig.printer.stats().faultsFired;
+    CloseLink();
+    g_linkKind = 0;
+    return rec;
+}
+
+const char* ActionName(sim::FaultAction a) {
+    switch (a) {
+    case sim::FaultAction::kDrop: return "drop";
+    case sim::FaultAction::kNak: return "NAK";
+    case sim::FaultAction::kSilent: return "silent";
+    default: return "?";
+    }
+}
+
+std::string Describe(const sim::Frame& f) {
+    std::string s = f.introducer == 0x1C ? "FS " : "GS ";
+    s += static_cast<char>(f.letter);
+    s += " " + std::to_string(f.parameter);
+    return s;
+}
+
+TEST(FaultMatrix, EveryFrameOfACompleteUpdateUnderEveryFault) {
+    platform::SetTraceObserver([](std::string_view) {}, true);
+    TempCwd cwd;
+    const auto started = std::chrono::steady_clock::now();
+    size_t runs = 0;
+
+    for (uint32_t layout : {6u, 5u}) {
+        sim::Scenario base;
+        base.layout = layout;
+        const RunRecord clean = RunOnce(base, cwd);
+        ASSERT_EQ(clean.result, 0) << "layout " << layout;
+        const std::vector<uint8_t> originalSt = clean.st;  // not written, or written with itself
+        const size_t total = clean.frames.size();
+        size_t finishAt = total;  // index of GS B
+        for (size_t k = 0; k < total; ++k)
+            if (clean.frames[k].introducer == 0x1D && clean.frames[k].letter == 'B') finishAt = k;
+        ASSERT_LT(finishAt, total);
+
+        for (size_t index = clean.preamble; index < total; ++index) {
+            const sim::Frame& target = clean.frames[index];
+            if (::testing::Test::HasFailure()) break;
+            for (sim::FaultAction action :
+                 {sim::FaultAction::kDrop, sim::FaultAction::kNak, sim::FaultAction::kSilent}) {
+                SCOPED_TRACE("layout " + std::to_string(layout) + ", frame " +
+                             std::to_string(index + 1) + " (" + Describe(target) + "), " +
+                             ActionName(action));
+                sim::Scenario scenario = base;
+                sim::Fault fault;
+                fault.atFrame = static_cast<uint32_t>(index + 1);
+                fault.action = action;
+                scenario.faults.push_back(fault);
+                const RunRecord rec = RunOnce(scenario, cwd);
+                ++runs;
+
+                ASSERT_EQ(rec.faultsFired, 1u);
+                const bool systemInfo = target.introducer == 0x1C;
+                const bool lastFrame = index + 1 == total;
+                const bool harmless =
+                    systemInfo && (lastFrame || action == sim::FaultAction::kNak);
+                EXPECT_EQ(rec.result, harmless ? 0 : 4);
+                if (action == sim::FaultAction::kNak && !harmless && index < finishAt) {
+                    // The link still works: the run is cancelled after the fault.
+                    EXPECT_EQ(CountFrames(rec.frames, 'C', index + 1), 1u);
+                }
+                EXPECT_EQ(rec.openHandles, 0);
+                EXPECT_TRUE(rec.files.empty());
+                EXPECT_EQ(rec.errorCategory, 0);
+                EXPECT_EQ(rec.st, originalSt);
+                // One failing cell is enough to read; the rest would repeat it.
+                if (::testing::Test::HasFailure()) break;
+            }
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("fault matrix: %zu runs in %.2f s\n", runs, seconds);
+    RecordProperty("runs", static_cast<int>(runs));
+    RecordProperty("milliseconds", static_cast<int>(seconds * 1000));
+    platform::SetTraceObserver(nullptr);
+}
+
+}  // namespace

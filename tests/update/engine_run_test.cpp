@@ -1,0 +1,277 @@
+// Whole updates with the embedded load file against the virtual printer, in
+// virtual time: the complete frame order, what each section carries, and
+// how the run ends after the printer's restart.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/update/sections_sent.h"
+#include "tests/update/update_fixture.h"
+#include "update/load_image.h"
+#include "update/progress.h"
+
+namespace {
+
+using namespace testing_update;
+
+const char kLayout6Order[] =
+    "^Y51 O1 J32 J288 U6 V1564 W J32 "
+    "Q15 R8220*142 R4124 S Q15 R8220*7 R7452 S Q15 R8220*73 R2012 S N16 B ^Y51";
+
+const char kLayout5Order[] =
+    "^Y51 O1 J32 J288 U6 V1564 W J288 U6 V1564 W J32 I288 "
+    "Q15 R8220*142 R4124 S Q15 R1564 S Q15 R8220*7 R7452 S Q15 R8220*73 R2012 S N16 B ^Y51";
+
+std::vector<uint8_t> SectionData(const LoadImage& image, uint32_t k) {
+    const uint8_t* d = image.Data(k);
+    return std::vector<uint8_t>(d, d + image.EntryAt(k).dataLength);
+}
+
+// Snapshots the current directory when the transfer starts: the backup
+// file exists then.
+class DirectoryAtTransfer : public IUpdateProgress {
+public:
+    explicit DirectoryAtTransfer(const TempCwd& cwd) : cwd_(cwd) {}
+    void OnPhase(UpdatePhase phase) override {
+        phases.push_back(phase);
+        if (phase == UpdatePhase::kTransferring) {
+            files = cwd_.Files();
+            for (const std::string& name : files) {
+                std::FILE* f = std::fopen(name.c_str(), "rb");
+                if (f == nullptr) continue;
+                std::vector<uint8_t> bytes(4096);
+                bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+                std::fclose(f);
+                contents.push_back(bytes);
+            }
+        }
+    }
+    void OnTransferPlan(uint32_t s, uint32_t b, uint64_t n) override {
+        planSections = s;
+        planBlocks = b;
+        planBytes = n;
+    }
+    void OnSection(const char tag[2], uint32_t, uint32_t) override {
+        tags.push_back(std::string(tag, 2));
+    }
+    void OnBlock(uint32_t, uint32_t, uint64_t bytes) override { lastBytes = bytes; }
+
+    std::vector<UpdatePhase> phases;
+    std::vector<std::string> files;
+    std::vector<std::vector<uint8_t>> contents;
+    std::vector<std::string> tags;
+    uint32_t planSections = 0, planBlocks = 0;
+    uint64_t planBytes = 0, lastBytes = 0;
+
+private:
+    const TempCwd& cwd_;
+};
+
+class CompleteRun : public UpdateTest {
+protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        ASSERT_EQ(OpenLoadImage(&image), LoadImageStatus::kOk);
+    }
+    LoadImage image;
+};
+
+TEST_F(CompleteRun, SameLayoutSendsMcDpFgAndFinishes) {
+    Start();
+    const std::vector<uint8_t> originalSt = FindArea(rig->printer.areas(), "ST")->data;
+    DirectoryAtTransfer progress(cwd);
+    dlg.m_progress = &progress;
+
+    ASSERT_EQ(Update(), 0);
+    EXPECT_EQ(Order(), kLayout6Order);
+
+    const std::vector<SentSection> sent = SectionsSent(frames(), preamble);
+    ASSERT_EQ(sent.size(), 3u);
+    const uint32_t entries[] = {0, 2, 3};
+    const uint16_t blocks[] = {143, 8, 74};
+    const uint32_t lastBlock[] = {4096, 7424, 1984};
+    for (size_t s = 0; s < 3; ++s) {
+        const uint32_t k = entries[s];
+        const Checksum c = image.TrailerChecksum(k);
+        EXPECT_EQ(sent[s].tag, std::string(image.EntryAt(k).tag, 2));
+        EXPECT_EQ(sent[s].descriptor, Descriptor(1, 1, blocks[s], c.sum, c.xorValue));
+        EXPECT_EQ(sent[s].blockLengths.size(), blocks[s]);
+        EXPECT_EQ(sent[s].blockLengths.back(), lastBlock[s]);
+        EXPECT_TRUE(sent[s].data == SectionData(image, k)) << sent[s].tag;
+        EXPECT_TRUE(sent[s].committed);
+    }
+    // The shipped checksums of MC as the descriptor carries them.
+    EXPECT_EQ(sent[0].descriptor, Descriptor(1, 1, 143, 0x1191, 0x67));
+
+    const std::vector<sim::Frame> u = FramesOf(frames(), 'U', preamble);
+    ASSERT_EQ(u.size(), 1u);
+    EXPECT_EQ(u[0].payload, (std::vector<uint8_t>{'S', 'T', 0, 0, 0x10, 0x00}));
+    const std::vector<sim::Frame> n = FramesOf(frames(), 'N', preamble);
+    ASSERT_EQ(n.size(), 1u);
+    EXPECT_EQ(std::string(n[0].payload.begin(), n[0].payload.end()), "1.3             ");
+
+    // The printer: new version, its own ST area untouched.
+    EXPECT_EQ(rig->printer.version(), "1.3 ");
+    EXPECT_EQ(FindArea(rig->printer.areas(), "ST")->data, originalSt);
+    EXPECT_EQ(rig->printer.mode(), 1);
+
+    // The backup file held the printer's ST data during the transfer and is
+    // gone afterwards; the link is closed.
+    ASSERT_EQ(progress.files, std::vector<std::string>{"ZKQ00001QX.qfw"});
+    EXPECT_EQ(progress.contents[0], originalSt);
+    EXPECT_TRUE(cwd.Files().empty());
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+    EXPECT_EQ(g_printerIO.m_linkKind, 0);
+    EXPECT_EQ(dlg.m_updateErrorCategory, 0);
+
+    // Progress: the plan, every block, the sections in order, each phase.
+    EXPECT_EQ(progress.planSections, 3u);
+    EXPECT_EQ(progress.planBlocks, 143u + 8u + 74u);
+    EXPECT_EQ(progress.planBytes, 0x11D000u + 0xFD00u + 0x927C0u);
+    EXPECT_EQ(progress.lastBytes, progress.planBytes);
+    EXPECT_EQ(progress.tags, (std::vector<std::string>{"MC", "DP", "FG"}));
+    EXPECT_EQ(progress.phases.front(), UpdatePhase::kPreparing);
+    EXPECT_EQ(progress.phases.back(), UpdatePhase::kDone);
+}
+
+TEST_F(CompleteRun, OtherLayoutSendsTheImageTableAndTheStFromItsSlot) {
+    sim::Scenario scenario;
+    scenario.layout = 5;
+    scenario.areas = sim::DefaultAreas();
+    // The printer's own ST area: its attribute word differs from the load
+    // file's, so the image table shows whose bytes it carries.
+    for (sim::Area& a : scenario.areas) {
+        if (a.tag != "ST") continue;
+        a.attribute = 0x00020003;
+        a.data = Pattern(1536, 77);
+    }
+    Start(scenario);
+    const std::vector<uint8_t> originalSt = FindArea(rig->printer.areas(), "ST")->data;
+    const Checksum stSum = ComputeChecksum(originalSt.data(), originalSt.size());
+
+    ASSERT_EQ(Update(), 0);
+    EXPECT_EQ(Order(), kLayout5Order);
+
+    const std::vector<sim::Frame> tables = FramesOf(frames(), 'I', preamble);
+    ASSERT_EQ(tables.size(), 1u);
+    const std::vector<uint8_t>& t = tables[0].payload;
+    ASSERT_EQ(t.size(), 288u);
+    std::vector<uint8_t> header(32, 0);
+    header[0] = 1;      // class value of the first section
+    header[7] = 6;      // the load file's layout
+    std::memcpy(header.data() + 8, "1.3             ", 16);
+    header[25] = 4;     // entry count
+    EXPECT_EQ(std::vector<uint8_t>(t.begin(), t.begin() + 32), header);
+    for (uint32_t k = 0; k < 4; ++k) {
+        const uint8_t* e = t.data() + 32 + k * 64;
+        const LoadImage::Entry le = image.EntryAt(k);
+        std::vector<uint8_t> want(64, 0);
+        want[0] = uint8_t(le.tag[0]);
+        want[1] = uint8_t(le.tag[1]);
+        const uint32_t attribute = k == 1 ? 0x00020003u : 1u;  // ST: the printer's word
+        for (int b = 0; b < 4; ++b) {
+            want[4 + b] = uint8_t(attribute >> (24 - 8 * b));
+            want[8 + b] = uint8_t(le.loadAddress >> (24 - 8 * b));
+            want[12 + b] = uint8_t(le.areaSize >> (24 - 8 * b));
+        }
+        EXPECT_EQ(std::vector<uint8_t>(e, e + 64), want) << "entry " << k;
+    }
+
+    const std::vector<SentSection> sent = SectionsSent(frames(), preamble);
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[1].tag, "ST");
+    // Class byte and attribute from the load file's section header, the
+    // checksum read back from the printer, the data from the slot.
+    EXPECT_EQ(sent[1].descriptor, Descriptor(0, 1, 1, stSum.sum, stSum.xorValue));
+    EXPECT_EQ(sent[1].data, originalSt);
+    for (size_t s : {0u, 2u, 3u}) {
+        const uint32_t k = static_cast<uint32_t>(s);
+        EXPECT_TRUE(sent[s].data == SectionData(image, k)) << sent[s].tag;
+    }
+    EXPECT_EQ(FindArea(rig->printer.areas(), "ST")->data, originalSt);
+    EXPECT_EQ(rig->printer.version(), "1.3 ");
+    EXPECT_TRUE(cwd.Files().empty());
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+}
+
+TEST_F(CompleteRun, BusyAfterFinishFailsAfterNinetySecondsAndStillReconnects) {
+    sim::Scenario scenario;
+    scenario.finishBusyPolls = 0xFFFFFFFF;
+    Start(scenario);
+    const uint32_t before = rig->clock.TickCount();
+    EXPECT_EQ(Update(), 4);
+    const std::vector<sim::Frame>& f = frames();
+    // GS B, then polls for 90 s, then the reconnection reads the system
+    // information.
+    size_t b = f.size();
+    for (size_t k = preamble; k < f.size(); ++k)
+        if (f[k].introducer == 0x1D && f[k].letter == 'B') b = k;
+    ASSERT_LT(b, f.size());
+    EXPECT_GT(CountFrames(f, 'E', b), 100u);
+    EXPECT_EQ(f.back().introducer, 0x1C);
+    EXPECT_EQ(f.back().letter, 'Y');
+    EXPECT_EQ(CountFrames(f, 'C', preamble), 0u);
+    EXPECT_GE(rig->clock.TickCount() - before, 90000u + 10000u);
+    EXPECT_EQ(rig->clock.sleeps(), 1u);
+    EXPECT_TRUE(cwd.Files().empty());
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+}
+
+TEST_F(CompleteRun, PrinterNotBackWithinNinetySecondsFails) {
+    sim::Scenario scenario;
+    scenario.restartDelayMs = 600000;
+    Start(scenario);
+    EXPECT_EQ(Update(), 4);
+    // One attempt every 10 s until 90 s have passed.
+    EXPECT_EQ(rig->clock.sleeps(), 9u);
+    EXPECT_EQ(rig->clock.sleptMs(), 90000u);
+    EXPECT_EQ(CountFrames(frames(), 'Y', preamble), 0u);
+    EXPECT_EQ(frames().back().letter, 'E');
+    EXPECT_TRUE(cwd.Files().empty());
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+}
+
+TEST_F(CompleteRun, SystemInformationUnreadableAfterTheRestartStillSucceeds) {
+    sim::Scenario scenario;
+    sim::Fault fault;
+    fault.introducer = 0x1C;
+    fault.letter = 'Y';
+    fault.occurrence = 2;
+    fault.action = sim::FaultAction::kNak;
+    scenario.faults.push_back(fault);
+    Start(scenario);
+    EXPECT_EQ(Update(), 0);
+    EXPECT_EQ(rig->printer.stats().faultsFired, 1u);
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+}
+
+TEST_F(CompleteRun, SystemInformationUnreadableAtTheStartGivesABareBackupName) {
+    sim::Scenario scenario;
+    sim::Fault fault;
+    fault.introducer = 0x1C;
+    fault.letter = 'Y';
+    fault.occurrence = 1;
+    fault.action = sim::FaultAction::kNak;
+    scenario.faults.push_back(fault);
+    Start(scenario);
+    DirectoryAtTransfer progress(cwd);
+    dlg.m_progress = &progress;
+    EXPECT_EQ(Update(), 0);
+    EXPECT_EQ(progress.files, std::vector<std::string>{"QX.qfw"});
+    EXPECT_TRUE(cwd.Files().empty());
+}
+
+TEST_F(CompleteRun, IdentifierThatNamesAnotherDirectoryEndsBeforeAnyMaintenanceFrame) {
+    sim::Scenario scenario;
+    scenario.identifier = "../ZK";
+    Start(scenario);
+    EXPECT_EQ(Update(), 4);
+    EXPECT_EQ(Order(), "^Y51");
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+    EXPECT_TRUE(cwd.Files().empty());
+}
+
+}  // namespace
