@@ -6,9 +6,15 @@
 #include "app/quillon_app.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
+#include "platform/instance_guard.h"
 
 CQuillonApp theApp;
 CPrinterIO g_printerIO;
 std::string g_vendorIdText;
 std::string g_productIdText;
 std::string g_deviceIndexText;
+
+// Constant-initialised (no handle until instance initialisation), so its
+// place in the order does not matter; it is released before the process
+// ends, and its destructor releases it on any other way out.
+constinit platform::InstanceLock g_hInstanceMutex;

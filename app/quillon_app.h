@@ -1,11 +1,51 @@
 // CQuillonApp: the application object. It has no window of its own: it
-// runs the main dialog modally and ends the process when the dialog closes.
+// takes the single-instance guard, runs the main dialog modally and ends
+// the process when the dialog closes.
 #pragma once
+
+#include <string>
+
+#include "app/quillon_dlg.h"
+#include "platform/instance_guard.h"
+
+class IUpdateProgress;
+
+// The name of the single-instance guard.
+extern const char kInstanceMutexName[];
 
 class CQuillonApp {
 public:
     CQuillonApp() = default;
     virtual ~CQuillonApp() = default;
+    CQuillonApp(const CQuillonApp&) = delete;
+    CQuillonApp& operator=(const CQuillonApp&) = delete;
+
+    // Instance initialisation: the guard, then the main dialog. Always
+    // false: the process ends afterwards instead of entering a loop.
+    virtual bool InitInstance();
+    // Exit processing; returns the framework's exit code (0).
+    virtual int ExitInstance();
+    // What the framework does with the application: InitInstance, then,
+    // since it returns false, ExitInstance.
+    int Run();
+
+    // The application name: the executable's file name without its
+    // extension (the caption of the boxes that carry no caption of their
+    // own).
+    const std::string& AppName();
+
+    // Set by the front end before Run: handed to the dialog.
+    IUpdateProgress* m_progress = nullptr;
+
+    // What happened, for the front end.
+    bool m_anotherInstance = false;  // another updater holds the guard
+    int m_modalResult = 0;           // the dialog's modal result (-1: no window)
+    DialogOutcome m_outcome = DialogOutcome::kNone;
+
+private:
+    std::string m_appName;
 };
 
 extern CQuillonApp theApp;
+// The single-instance guard; no handle until instance initialisation.
+extern platform::InstanceLock g_hInstanceMutex;

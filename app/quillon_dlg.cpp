@@ -1,0 +1,193 @@
+// The main dialog: its initialisation, the Firmware Update and Exit
+// buttons, the cancel command and the message table.
+#include "app/quillon_dlg.h"
+
+#include <cstring>
+
+#include "app/quillon_app.h"
+#include "app/string_table.h"
+#include "link/link_settings.h"
+#include "link/printer_io.h"
+#include "platform/dynlib.h"
+
+namespace {
+
+// The internal-error codes of the two identification time-outs.
+constexpr uint8_t kCodePrinterBusy = 0x22;
+constexpr uint8_t kCodeMaintenanceBusy = 0x21;
+constexpr uint32_t kDetailTimeout = 0xFFFFFFFE;
+// The code shown when identification failed and neither record holds one.
+constexpr uint8_t kCodeUnknown = 0xFF;
+constexpr uint32_t kDetailUnknown = 0xFFFFFFFF;
+
+}  // namespace
+
+platform::DialogTemplate MainDialogTemplate() {
+    platform::DialogTemplate t;
+    t.id = kIdTemplateMain;
+    t.caption = LoadStringText(kIdsAppTitle);
+    t.controls = {
+        {kIdcUpdate, platform::ControlKind::kPushButton, "ファームウェアアップデート", true, true},
+        {kIdcMessage, platform::ControlKind::kStatic, "", false, true},
+        {kIdcExit, platform::ControlKind::kDefaultPushButton, "終了", true, true},
+    };
+    return t;
+}
+
+CQuillonDlg::CQuillonDlg() : CDialog(MainDialogTemplate()), m_hIcon(kIdIconMain) {}
+
+CQuillonDlg::~CQuillonDlg() = default;
+
+int CQuillonDlg::ShowMessage(const std::string& text, unsigned captionId, uint32_t style) {
+    return ShowMessageBox(text, LoadStringText(captionId), style);
+}
+
+void CQuillonDlg::ShowInternalError(uint8_t category, uint32_t detail) {
+    ShowMessage(FormatStringText(kIdsInternalError, static_cast<unsigned>(category),
+                                 static_cast<unsigned>(detail)),
+                kIdsCaptionConfirm, platform::kMbIconExclamation);
+}
+
+bool CQuillonDlg::InternalErrorCode(uint8_t* category, uint32_t* detail) const {
+    if (g_printerIO.m_errorCategory != 0) {
+        *category = g_printerIO.m_errorCategory;
+        *detail = g_printerIO.m_errorDetail;
+        return true;
+    }
+    if (m_updateErrorCategory != 0) {
+        *category = m_updateErrorCategory;
+        *detail = m_updateErrorDetail;
+        return true;
+    }
+    return false;
+}
+
+bool CQuillonDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SetIcon(m_hIcon, true);
+    SetIcon(m_hIcon, false);
+
+    std::memset(&g_selectedPrinter, 0, sizeof g_selectedPrinter);
+    g_activeLibrary = -1;
+    for (ModelEntry& m : m_models) m = ModelEntry{};
+    ReadModels();
+    LoadAccessLibraries();
+
+    // Every failure ends the dialog before it is shown; none of these
+    // paths closes the link (the link object does at process end).
+    const int result = IdentifyPrinter();
+    switch (result) {
+        case 0:
+            break;
+        case 7:
+            m_outcome = DialogOutcome::kConnectionCancelled;
+            EndDialog(platform::kIdCancel);
+            break;
+        case 8:
+            ShowInternalError(kCodePrinterBusy, kDetailTimeout);
+            m_outcome = DialogOutcome::kIdentificationFailed;
+            EndDialog(platform::kIdCancel);
+            break;
+        case 9:
+            ShowInternalError(kCodeMaintenanceBusy, kDetailTimeout);
+            m_outcome = DialogOutcome::kIdentificationFailed;
+            EndDialog(platform::kIdCancel);
+            break;
+        default: {
+            uint8_t category = kCodeUnknown;
+            uint32_t detail = kDetailUnknown;
+            InternalErrorCode(&category, &detail);
+            ShowInternalError(category, detail);
+            m_outcome = DialogOutcome::kIdentificationFailed;
+            EndDialog(platform::kIdCancel);
+            break;
+        }
+    }
+    return true;
+}
+
+bool CQuillonDlg::PreTranslateMessage(const platform::DialogMessage& msg) {
+    // Enter and Escape skip the dialog's own keyboard handling: Enter does
+    // not press "終了" and Escape does not raise the cancel command; the key
+    // goes to the focused control as an ordinary key.
+    if (msg.message == platform::kWmKeyDown &&
+        (msg.wParam == platform::kVkReturn || msg.wParam == platform::kVkEscape))
+        return false;
+    return CDialog::PreTranslateMessage(msg);
+}
+
+bool CQuillonDlg::OnCommand(int id) {
+    if (id == kIdcUpdate) {
+        OnFirmwareUpdate();
+        return true;
+    }
+    return CDialog::OnCommand(id);
+}
+
+bool IsOlderVersion(const uint8_t current[16], const uint8_t update[16]) {
+    return std::memcmp(current, update, 12) < 0;
+}
+
+void CQuillonDlg::OnFirmwareUpdate() {
+    // From here the dialog never returns to waiting: it always ends.
+    ShowItem(kIdcUpdate, false);
+    ShowItem(kIdcExit, false);
+    SetDlgItemText(kIdcMessage, LoadStringText(kIdsUpdating));
+
+    if (!IsOlderVersion(m_currentVersion, m_newVersion)) {
+        const int answer =
+            ShowMessage(FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
+                                         m_strNewVersion.c_str()),
+                        kIdsCaptionConfirm, platform::kMbYesNo | platform::kMbIconExclamation);
+        if (answer != platform::kIdYes) {
+            ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+            m_outcome = DialogOutcome::kDeclined;
+            EndDialog(platform::kIdOk);
+            return;
+        }
+    }
+
+    const int result = UpdateFirmware();
+    uint8_t category = 0;
+    uint32_t detail = 0;
+    if (result == 0) {
+        ShowMessage(LoadStringText(kIdsUpdateDone), kIdsAppTitle, platform::kMbOk);
+        m_outcome = DialogOutcome::kUpdated;
+    } else if (InternalErrorCode(&category, &detail)) {
+        ShowInternalError(category, detail);
+        m_outcome = DialogOutcome::kUpdateFailed;
+    } else {
+        ShowMessage(LoadStringText(kIdsUpdateFailed), kIdsCaptionError, platform::kMbIconHand);
+        m_outcome = DialogOutcome::kUpdateFailed;
+    }
+    // The update closed the link itself; the libraries stay loaded until
+    // the process ends.
+    EndDialog(platform::kIdOk);
+}
+
+void CQuillonDlg::OnOK() {
+    // Identification has already started a maintenance run in the printer:
+    // the message asks the user to restart it.
+    ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+    ReleaseLinkAndLibraries();
+    m_outcome = DialogOutcome::kExited;
+    CDialog::OnOK();
+}
+
+void CQuillonDlg::OnCancel() {
+    ReleaseLinkAndLibraries();
+    m_outcome = DialogOutcome::kClosed;
+    CDialog::OnCancel();
+}
+
+void CQuillonDlg::ReleaseLinkAndLibraries() {
+    CloseLink();
+    for (uint32_t i = 0; i < m_libraryCount && i < static_cast<uint32_t>(kMaxLibraries); ++i) {
+        LibraryEntry& entry = g_libraries[i];
+        if (entry.module != nullptr) {
+            platform::FreeDynamicLibrary(entry.module);
+            entry.module = nullptr;
+            entry.printerCount = 0;
+        }
+    }
+}
