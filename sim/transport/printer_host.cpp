@@ -1,0 +1,79 @@
+#include "sim/transport/printer_host.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace sim {
+
+int64_t MonotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+size_t WriteWithin(int fd, const uint8_t* data, size_t n, int timeoutMs, bool socket) {
+    const int64_t end = MonotonicMs() + timeoutMs;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = socket ? ::send(fd, data + done, n - done, MSG_NOSIGNAL)
+                                 : ::write(fd, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+        const int64_t left = end - MonotonicMs();
+        if (left <= 0) break;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    }
+    return done;
+}
+
+PrinterHost::PrinterHost(VirtualPrinter& printer)
+    : m_printer(printer), m_last(std::chrono::steady_clock::now()),
+      m_lastHostBytesMs(MonotonicMs()) {}
+
+void PrinterHost::AdvanceLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_last).count();
+    if (ms <= 0) return;
+    // Whole milliseconds only; the remainder is carried to the next call.
+    m_last += std::chrono::milliseconds(ms);
+    uint64_t left = static_cast<uint64_t>(ms);
+    while (left) {
+        const uint32_t step = left > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(left);
+        m_printer.AdvanceTime(step);
+        left -= step;
+    }
+}
+
+void PrinterHost::HostWrite(const uint8_t* data, size_t n) {
+    if (n == 0) return;
+    With([&](VirtualPrinter& p) { p.HostWrite(data, n); });
+    m_lastHostBytesMs = MonotonicMs();
+}
+
+uint64_t PrinterHost::MsSinceHostBytes() const {
+    const int64_t d = MonotonicMs() - m_lastHostBytesMs.load();
+    return d > 0 ? static_cast<uint64_t>(d) : 0;
+}
+
+ServiceLoop::~ServiceLoop() { Stop(); }
+
+void ServiceLoop::Start() {
+    if (m_thread.joinable()) return;
+    m_stop = false;
+    m_thread = std::thread([this] { Run(m_stop); });
+}
+
+void ServiceLoop::Stop() {
+    if (!m_thread.joinable()) return;
+    m_stop = true;
+    m_thread.join();
+}
+
+}  // namespace sim
