@@ -110,9 +110,9 @@ void TerminalWindow::PrintDialog() {
         if (c.visible && c.kind == platform::ControlKind::kStatic && !c.text.empty())
             m_out << c.text << "\n";
     std::string choice;
-    int n = 0;
-    for (const platform::DialogControl* b : VisibleButtons())
-        choice += (n ? "  [" : "[") + std::to_string(++n) + "] " + b->text;
+    const std::vector<const platform::DialogControl*> buttons = VisibleButtons();
+    for (size_t k = 0; k < buttons.size(); ++k)
+        choice += (k ? "  [" : "[") + std::to_string(k + 1) + "] " + buttons[k]->text;
     m_out << "\n" << choice << "\n" << std::flush;
 }
 

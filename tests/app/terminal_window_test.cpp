@@ -1,0 +1,135 @@
+// The terminal's dialog window: what it shows, what it reads, and what it
+// answers when nobody can be asked.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "frontends/terminal/terminal_window.h"
+#include "platform/dialog.h"
+
+namespace {
+
+platform::DialogTemplate MainTemplate() {
+    platform::DialogTemplate t;
+    t.id = 134;
+    t.caption = "ZK-Q870 Firmware Updater";
+    t.controls = {
+        {1013, platform::ControlKind::kPushButton, "ファームウェアアップデート", true, true},
+        {100, platform::ControlKind::kStatic, "", false, true},
+        {1, platform::ControlKind::kDefaultPushButton, "終了", true, true},
+    };
+    return t;
+}
+
+struct Terminal {
+    explicit Terminal(const std::string& input, TerminalOptions options = {true, 0, false})
+        : in(input), window(in, out, options) {
+        window.Create(MainTemplate());
+    }
+    std::istringstream in;
+    std::ostringstream out;
+    TerminalWindow window;
+};
+
+TEST(TerminalWindowTest, ShowsTheDialogAsAChoiceOfItsButtons) {
+    Terminal t("\n\x1b\n \n2\n");
+    t.window.SetItemText(100, "before it is shown");
+    t.window.Show(1013);
+    const std::string shown = t.out.str();
+    EXPECT_NE(shown.find("ZK-Q870 Firmware Updater"), std::string::npos);
+    EXPECT_NE(shown.find("before it is shown"), std::string::npos);
+    EXPECT_NE(shown.find("[1] ファームウェアアップデート  [2] 終了"), std::string::npos) << shown;
+
+    // Enter and Escape reach the dialog as keys; a lone blank is the space
+    // bar; a number presses its button.
+    platform::DialogMessage msg;
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.message, platform::kWmKeyDown);
+    EXPECT_EQ(msg.wParam, platform::kVkReturn);
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.wParam, platform::kVkEscape);
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.wParam, platform::kVkSpace);
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.message, platform::kWmCommand);
+    EXPECT_EQ(msg.wParam, 1u);
+    // The end of input: no more messages (the dialog closes).
+    EXPECT_FALSE(t.window.NextMessage(&msg));
+}
+
+TEST(TerminalWindowTest, HiddenButtonsLeaveTheChoiceAndNewTextsShow) {
+    Terminal t("9\nファームウェアアップデート\n");
+    t.window.Show(1013);
+    platform::DialogMessage msg;
+    // An unknown choice is asked again; a button's text also chooses it.
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.wParam, 1013u);
+    EXPECT_NE(t.out.str().find("choose a number from 1 to 2"), std::string::npos);
+
+    t.window.ShowItem(1013, false);
+    t.window.SetItemText(100, "updating");
+    EXPECT_NE(t.out.str().find("\nupdating\n"), std::string::npos);
+}
+
+struct BoxCase {
+    const char* name;
+    std::string input;
+    TerminalOptions options;
+    uint32_t style;
+    int answer;
+};
+
+class TerminalBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(TerminalBoxTest, Answers) {
+    const BoxCase& c = GetParam();
+    Terminal t(c.input, c.options);
+    EXPECT_EQ(t.window.ShowMessageBox("the text", "確認", c.style), c.answer);
+    const std::string shown = t.out.str();
+    EXPECT_NE(shown.find("確認"), std::string::npos);
+    EXPECT_NE(shown.find("the text"), std::string::npos);
+}
+
+constexpr TerminalOptions kAsk{true, 0, false};
+constexpr TerminalOptions kNoTerminal{false, 0, false};
+constexpr TerminalOptions kYes{false, 0, true};
+constexpr uint32_t kRetryCancel = platform::kMbRetryCancel | platform::kMbIconExclamation;
+constexpr uint32_t kYesNo = platform::kMbYesNo | platform::kMbIconExclamation;
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, TerminalBoxTest,
+    ::testing::Values(
+        BoxCase{"retry_by_number", "1\n", kAsk, kRetryCancel, platform::kIdRetry},
+        BoxCase{"cancel_by_letter", "c\n", kAsk, kRetryCancel, platform::kIdCancel},
+        BoxCase{"yes_by_letter", "Y\n", kAsk, kYesNo, platform::kIdYes},
+        BoxCase{"no_after_a_wrong_answer", "x\n\n2\n", kAsk, kYesNo, platform::kIdNo},
+        BoxCase{"ok_by_enter", "\n", kAsk, platform::kMbOk, platform::kIdOk},
+        BoxCase{"end_of_input_is_safe", "", kAsk, kYesNo, platform::kIdNo},
+        BoxCase{"no_terminal_cancel", "1\n", kNoTerminal, kRetryCancel, platform::kIdCancel},
+        BoxCase{"no_terminal_no", "1\n", kNoTerminal, kYesNo, platform::kIdNo},
+        BoxCase{"no_terminal_ok", "", kNoTerminal, platform::kMbIconHand, platform::kIdOk},
+        BoxCase{"preset_yes", "", kYes, kYesNo, platform::kIdYes},
+        BoxCase{"preset_yes_only_for_questions", "", kYes, kRetryCancel, platform::kIdCancel}),
+    [](const ::testing::TestParamInfo<BoxCase>& info) { return info.param.name; });
+
+TEST(TerminalWindowTest, WithoutATerminalTheDialogTakesItsDefaultButton) {
+    Terminal t("1\n", kNoTerminal);
+    t.window.Show(1013);
+    platform::DialogMessage msg;
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.message, platform::kWmCommand);
+    EXPECT_EQ(msg.wParam, 1u) << "終了, not what the input says";
+}
+
+TEST(TerminalWindowTest, PressesTheUpdateButtonFirstWhenAsked) {
+    Terminal t("", TerminalOptions{false, 1013, true});
+    t.window.Show(1013);
+    platform::DialogMessage msg;
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.wParam, 1013u);
+    ASSERT_TRUE(t.window.NextMessage(&msg));
+    EXPECT_EQ(msg.wParam, 1u);
+}
+
+}  // namespace
