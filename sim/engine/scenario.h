@@ -67,6 +67,7 @@ struct Scenario {
     std::string imageVersion = "1.2";    // version text of the image header (space padded to 16)
     uint8_t classByte = 1;               // GS O reply
     std::vector<Area> areas;             // empty: the default table (MC, ST, DP, FG)
+    bool noAreas = false;                // with `areas` empty: a table without entries
     uint32_t maintenanceBusyPolls = 2;   // GS E polls answered busy after GS A
     uint32_t finishBusyPolls = 3;        // GS E polls answered busy after GS B
     uint32_t restartDelayMs = 15000;     // time the printer is off the link after GS B / GS C

@@ -3,8 +3,9 @@
 // transport feeds it the host's bytes, takes its reply bytes, and tells it
 // how much time has passed. It is strict the way the real printer is: a
 // frame it does not understand, or one whose fields do not hold, is
-// refused (GS frames with NAK 0x15 in reply byte 1, FS frames with a reply
-// whose letter differs from the request's).
+// refused with NAK 0x15 in reply byte 1 and no data (for an FS frame that
+// is a reply whose letter differs from the request's), and a refused
+// frame changes nothing in the printer.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +23,12 @@ struct Frame {
     uint8_t introducer = 0;         // 0x1C FS or 0x1D GS
     uint8_t letter = 0;
     uint32_t parameter = 0;         // the 32-bit header field
-    std::vector<uint8_t> payload;   // payload bytes that followed, if any
+    // Payload bytes that followed, if any. An FS P frame whose payload is
+    // larger than 4,096 bytes (a DMA image plane) keeps only its first 26
+    // bytes here; `parameter` still gives its full size.
+    std::vector<uint8_t> payload;
     bool refused = false;           // answered with a refusal
+    bool unanswered = false;        // a fault swallowed it (link dropped, printer silent)
 };
 
 struct Stats {
@@ -31,8 +36,11 @@ struct Stats {
     uint32_t replies = 0;
     uint32_t refusals = 0;
     uint32_t faultsFired = 0;
-    uint32_t blocksWritten = 0;
-    uint32_t restarts = 0;
+    uint32_t blocksWritten = 0;     // GS R blocks accepted
+    uint32_t restarts = 0;          // restarts begun (after GS B or GS C)
+    uint32_t sectionsWritten = 0;   // GS S commits stored into an area
+    uint32_t planesReceived = 0;    // FS P ESC J image planes accepted
+    uint32_t searchesAnswered = 0;  // UDP searches that got replies
 };
 
 // Maintenance mode as GS E reports it.
@@ -48,6 +56,11 @@ enum : uint8_t {
 class VirtualPrinter {
 public:
     explicit VirtualPrinter(Scenario scenario = Scenario());
+    ~VirtualPrinter();
+    VirtualPrinter(VirtualPrinter&&) noexcept;
+    VirtualPrinter& operator=(VirtualPrinter&&) noexcept;
+    VirtualPrinter(const VirtualPrinter&) = delete;
+    VirtualPrinter& operator=(const VirtualPrinter&) = delete;
 
     // --- Transport side ---------------------------------------------------
     // Bytes from the host. Ignored while the link is down.
@@ -78,7 +91,8 @@ public:
     // --- Observation --------------------------------------------------------
     const std::vector<Frame>& frames() const;
     const Stats& stats() const;
-    // JSON text: frames received, replies, refusals, faults fired, restarts.
+    // JSON text: the counters of stats() and the printer's state (mode,
+    // condition, layout, versions, link).
     std::string SummaryJson() const;
 
     // Printer state for assertions.
@@ -91,7 +105,7 @@ public:
 
 private:
     struct Impl;
-    std::shared_ptr<Impl> impl_;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace sim
