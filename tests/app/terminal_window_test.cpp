@@ -1,11 +1,12 @@
 // The terminal's dialog window: what it shows, what it reads, and what it
 // answers when nobody can be asked.
+#include "frontends/terminal/terminal_window.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
-#include "frontends/terminal/terminal_window.h"
 #include "platform/dialog.h"
 
 namespace {

@@ -1,0 +1,196 @@
+// The terminal updater end to end, in real time, as separate processes:
+// quillon against zkq870-sim's USB device tree, against its built-in
+// virtual printer, and against itself (the single-instance guard).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+
+namespace e2e {
+namespace {
+
+const std::string kMessage117 = "ファームウェアのアップデートが完了しました。";
+const std::string kMessage116 = "ファームウェアのアップデートに失敗しました。";
+const std::string kMessage118 = "予期せぬエラーが発生しました。";
+const std::string kMessage114 = "アップデートを中断しました。";
+const std::string kMessage111 = "コンピューターとプリンターがUSB接続されていることを確認し";
+
+// A scenario of a printer that restarts quickly.
+const std::string kFastPrinter =
+    R"({"restartDelayMs": 1500, "dropReturnMs": 1500, "finishBusyPolls": 1})";
+
+class QuillonE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qe2e.XXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        ASSERT_NE(::mkdtemp(buf.data()), nullptr);
+        dir_ = buf.data();
+        usb_ = dir_ / "usb";
+        runtime_ = dir_ / "runtime";
+        work_ = dir_ / "work";
+        std::filesystem::create_directories(usb_);
+        std::filesystem::create_directories(runtime_);
+        std::filesystem::create_directories(work_);
+        ::chmod(runtime_.c_str(), 0700);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // The environment of every quillon: its own USB root and its own
+    // runtime directory, so that nothing outside the test interferes.
+    std::map<std::string, std::string> Env() const {
+        return {{"QUILLON_USB_ROOT", usb_.string()}, {"XDG_RUNTIME_DIR", runtime_.string()}};
+    }
+    std::string Scenario(const std::string& name, const std::string& json) const {
+        const std::string path = (dir_ / name).string();
+        std::ofstream(path) << json;
+        return path;
+    }
+    // Starts zkq870-sim serving the device tree; false when it never became
+    // ready.
+    bool StartSim(const std::string& scenarioJson) {
+        sim_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ZKQ870_SIM_PATH, "--usb", usb_.string(), "--scenario",
+                                     Scenario("sim.json", scenarioJson)},
+            std::map<std::string, std::string>{});
+        return sim_->started() && sim_->WaitForOutput("ready usb", 10000, true);
+    }
+    std::unique_ptr<ChildProcess> Quillon(std::vector<std::string> args,
+                                          ChildProcess::Input input = ChildProcess::Input::kNull) {
+        args.insert(args.begin(), QUILLON_PATH);
+        return std::make_unique<ChildProcess>(args, Env(), input);
+    }
+
+    std::filesystem::path dir_, usb_, runtime_, work_;
+    std::unique_ptr<ChildProcess> sim_;
+};
+
+TEST_F(QuillonE2eTest, UpdatesThePrinterOnTheDeviceTree) {
+    ASSERT_TRUE(StartSim(kFastPrinter));
+    auto q = Quillon({"--update", "--yes"});
+    EXPECT_EQ(q->Wait(90000), 0) << q->out() << q->err();
+    EXPECT_NE(q->out().find("Ver1.3\n（現在のバージョン：Ver1.2）"), std::string::npos) << q->out();
+    EXPECT_NE(q->out().find(kMessage117), std::string::npos) << q->out();
+    EXPECT_NE(q->err().find("update: transferring the firmware"), std::string::npos) << q->err();
+    EXPECT_EQ(sim_->Stop(SIGTERM, 10000), 0);
+    EXPECT_NE(sim_->out().find("\"restarts\""), std::string::npos) << sim_->out();
+}
+
+TEST_F(QuillonE2eTest, DeclinedConfirmationEndsWith114) {
+    ASSERT_TRUE(StartSim(R"({"imageVersion": "1.3", "restartDelayMs": 1500})"));
+    auto q = Quillon({"--update"});  // no --yes, no terminal: the answer is No
+    EXPECT_EQ(q->Wait(30000), 2) << q->out() << q->err();
+    const std::string& out = q->out();
+    const size_t ask = out.find("現在のバージョン：Ver1.3\nアップデート後：Ver1.3");
+    ASSERT_NE(ask, std::string::npos) << out;
+    EXPECT_NE(out.find("いいえ(N) (no terminal)", ask), std::string::npos) << out;
+    EXPECT_NE(out.find(kMessage114, ask), std::string::npos) << out;
+    EXPECT_EQ(out.find(kMessage117), std::string::npos);
+}
+
+TEST_F(QuillonE2eTest, PrinterLostMidTransferFails) {
+    ASSERT_TRUE(StartSim(R"({"restartDelayMs": 1500, "dropReturnMs": 1500,
+        "faults": [{"introducer": "GS", "letter": "R", "occurrence": 20, "action": "drop"}]})"));
+    auto q = Quillon({"--update", "--yes"});
+    const int status = q->Wait(90000);
+    EXPECT_EQ(status, 1) << q->out() << q->err();
+    EXPECT_TRUE(q->out().find(kMessage118) != std::string::npos ||
+                q->out().find(kMessage116) != std::string::npos)
+        << q->out();
+    EXPECT_EQ(q->out().find(kMessage117), std::string::npos);
+}
+
+TEST_F(QuillonE2eTest, ASecondUpdaterEndsAtOnce) {
+    // The first waits in the connection box (no printer) on a terminal.
+    auto first = Quillon({}, ChildProcess::Input::kTerminal);
+    ASSERT_TRUE(first->WaitForOutput("再試行(R)", 10000)) << first->out() << first->err();
+
+    auto second = Quillon({"--update", "--yes"});
+    EXPECT_EQ(second->Wait(5000), 5);
+    EXPECT_LT(second->seconds(), 2.0);
+    EXPECT_EQ(second->out(), "") << "the second instance shows nothing";
+
+    // Cancel in the first one's box; afterwards a new start gets past the
+    // guard (and, without a terminal, cancels its own connection box).
+    ASSERT_TRUE(first->Type("2\n"));
+    EXPECT_EQ(first->Wait(10000), 4) << first->out();
+    auto third = Quillon({});
+    EXPECT_EQ(third->Wait(10000), 4) << third->out();
+    EXPECT_NE(third->out().find(kMessage111), std::string::npos) << third->out();
+}
+
+TEST_F(QuillonE2eTest, BuiltInVirtualPrinterReaches117) {
+    auto q = Quillon({"--virtual-printer", "--update"});
+    EXPECT_EQ(q->Wait(90000), 0) << q->out() << q->err();
+    EXPECT_NE(q->out().find(kMessage117), std::string::npos) << q->out();
+}
+
+TEST_F(QuillonE2eTest, BuiltInPrinterRefusingTheStartFails) {
+    // A scenario file for the built-in printer: GS A is refused, so
+    // identification fails at once with the fallback code.
+    const std::string scenario = Scenario(
+        "nak.json", R"({"faults": [{"introducer": "GS", "letter": "A", "action": "nak"}]})");
+    auto q = Quillon({"--virtual-printer", "--scenario", scenario});
+    EXPECT_EQ(q->Wait(30000), 3) << q->out() << q->err();
+    EXPECT_NE(q->out().find("内部エラー：ff-ffffffff"), std::string::npos) << q->out();
+}
+
+TEST_F(QuillonE2eTest, CommandLine) {
+    auto help = Quillon({"--help"});
+    EXPECT_EQ(help->Wait(10000), 0);
+    for (const char* text : {"--virtual-printer", "--update", "--yes", "--list", "--trace",
+                             "--scenario", "--version", "Exit status:", "64"})
+        EXPECT_NE(help->out().find(text), std::string::npos) << text;
+
+    auto version = Quillon({"--version"});
+    EXPECT_EQ(version->Wait(10000), 0);
+    EXPECT_NE(version->out().find("1.3"), std::string::npos);
+
+    auto unknown = Quillon({"--frobnicate"});
+    EXPECT_EQ(unknown->Wait(10000), 64);
+    auto scenarioAlone = Quillon({"--scenario", "x.json"});
+    EXPECT_EQ(scenarioAlone->Wait(10000), 64) << scenarioAlone->err();
+
+    const std::string bad = Scenario("bad.json", R"({"restartDelayMs": "soon"})");
+    auto badScenario = Quillon({"--virtual-printer", "--scenario", bad});
+    EXPECT_EQ(badScenario->Wait(10000), 65);
+    EXPECT_NE(badScenario->err().find("bad.json"), std::string::npos) << badScenario->err();
+    auto missingScenario = Quillon({"--virtual-printer", "--scenario", (dir_ / "none").string()});
+    EXPECT_EQ(missingScenario->Wait(10000), 65);
+}
+
+TEST_F(QuillonE2eTest, ListsThePrinterOfTheDeviceTree) {
+    auto none = Quillon({"--list"});
+    EXPECT_EQ(none->Wait(10000), 0);
+    EXPECT_NE(none->out().find("no printer"), std::string::npos) << none->out();
+
+    ASSERT_TRUE(StartSim(kFastPrinter));
+    auto q = Quillon({"--list"});
+    EXPECT_EQ(q->Wait(10000), 0) << q->err();
+    EXPECT_NE(q->out().find("SIM00001"), std::string::npos) << q->out();
+    EXPECT_NE(q->out().find("openable"), std::string::npos) << q->out();
+    EXPECT_EQ(q->out().find("not openable"), std::string::npos) << q->out();
+}
+
+TEST_F(QuillonE2eTest, ExitWithoutATerminalReleasesAndSays114) {
+    ASSERT_TRUE(StartSim(kFastPrinter));
+    auto q = Quillon({"--trace"});
+    EXPECT_EQ(q->Wait(30000), 2) << q->out() << q->err();
+    EXPECT_NE(q->out().find("終了 (no terminal)"), std::string::npos) << q->out();
+    EXPECT_NE(q->out().find(kMessage114), std::string::npos) << q->out();
+}
+
+}  // namespace
+}  // namespace e2e
