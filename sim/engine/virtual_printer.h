@@ -63,7 +63,11 @@ public:
     VirtualPrinter& operator=(const VirtualPrinter&) = delete;
 
     // --- Transport side ---------------------------------------------------
-    // Bytes from the host. Ignored while the link is down.
+    // Bytes from the host, in pieces of any size. Ignored while the link is
+    // down or the printer is silent. A frame's payload is taken in as its
+    // parameter announces (so a refused frame leaves the stream in step);
+    // a header with an unknown introducer, or announcing more payload than
+    // any frame carries, is refused and the rest of that write discarded.
     void HostWrite(const uint8_t* data, size_t n);
     // Reply bytes for the host, at most n (and at most one piece when a
     // kPieces fault is active). Returns 0 when nothing is ready.
@@ -72,20 +76,24 @@ public:
     size_t Pending() const;
     // False while the link is down: dropped by a fault, or the printer is
     // restarting. A transport fails transfers and hides the device then.
+    // After GS B (once the final status is out) and GS C the link goes down
+    // when the reply has been read, or when the host writes or connects
+    // again without reading it.
     bool LinkUp() const;
     // True once a kSilent fault fired: reads must time out.
     bool Silent() const;
     // Printer time passes (restart delays, returning after a drop).
     void AdvanceTime(uint32_t ms);
-    // Incremented each time the link goes down and comes back, so that a
-    // transport can tell a new connection from the old one.
+    // Incremented each time the link comes back after going down, so that
+    // a transport can tell a new connection from the old one.
     uint32_t LinkGeneration() const;
     // A new connection begins (the transport opened the device / accepted
     // a client): any half-received frame and unread reply are discarded.
     void Connect();
 
-    // UDP search: the reply datagrams for one request datagram (empty when
-    // the request is not a search).
+    // UDP search: the reply datagrams for one request datagram, one per
+    // search record (cut or zero-padded to 32 bytes); none when the request
+    // is not a well-formed search or the printer is off its link or silent.
     std::vector<std::vector<uint8_t>> AnswerSearch(const uint8_t* data, size_t n);
 
     // --- Observation --------------------------------------------------------
