@@ -351,6 +351,27 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"HeaderOnly", [](Bytes& b) { b.resize(27); }}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.name); });
 
+TEST(Sections, AreasFillToTheirFullSize) {
+    Host host;
+    host.EnterMaintenance();
+    // MC of the shipped size: 143 blocks, the last of 4,096 bytes; FG one
+    // byte over its area is refused at its last block.
+    const Bytes mc = Pattern(0x11D000, 31);
+    ASSERT_TRUE(host.WriteSection("MC", mc));
+    EXPECT_EQ(host.printer->stats().blocksWritten, 143u);
+    const Reply j = host.Gs('J', 32 + 64);
+    ASSERT_EQ(j.length, 96u);
+    EXPECT_EQ(GetBE32(&j.data[32 + 20]), 0x11D000u);
+    const Checksum c = ComputeChecksum(mc.data(), mc.size());
+    EXPECT_EQ(GetBE16(&j.data[32 + 24]), c.sum);
+    EXPECT_EQ(j.data[32 + 28], c.xorValue);
+
+    const Bytes fg = Pattern(0x927C0 + 1, 32);
+    EXPECT_FALSE(host.WriteSection("FG", fg));
+    EXPECT_EQ(host.printer->frames().back().letter, 'R');
+    EXPECT_TRUE(host.printer->frames().back().refused);
+}
+
 TEST(Sections, LastBlockMustMakeTheCountConsistentAndFitTheArea) {
     sim::Scenario s;
     s.areas = sim::DefaultAreas();
