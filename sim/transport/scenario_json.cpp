@@ -208,7 +208,7 @@ void Parse(const json& doc, Scenario* s) {
     CheckKeys(doc, "",
               {"description", "version", "identifier", "systemInfo", "status", "busyPolls",
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
-               "searchRecords", "layout", "imageVersion", "classByte", "areas", "st",
+               "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
                "maintenanceBusyPolls", "finishBusyPolls", "restartDelayMs", "dropReturnMs",
                "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
@@ -249,6 +249,13 @@ void Parse(const json& doc, Scenario* s) {
                 Fail(Index("areas", i) + ".tag", "tag \"" + area.tag + "\" appears twice");
             s->areas.push_back(std::move(area));
         }
+    }
+    if (doc.contains("noAreas")) {
+        if (!doc["noAreas"].is_boolean()) Fail("noAreas", "expected true or false");
+        s->noAreas = doc["noAreas"].get<bool>();
+        if (s->noAreas && !s->areas.empty())
+            Fail("noAreas", "true cannot go with a non-empty \"areas\"");
+        if (s->noAreas && doc.contains("st")) Fail("st", "there is no ST area with \"noAreas\"");
     }
     if (doc.contains("st")) {
         if (s->areas.empty()) s->areas = DefaultAreas();
@@ -372,6 +379,7 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                 {"layout", s.layout},
                 {"imageVersion", s.imageVersion},
                 {"classByte", s.classByte},
+                {"noAreas", s.noAreas},
                 {"maintenanceBusyPolls", s.maintenanceBusyPolls},
                 {"finishBusyPolls", s.finishBusyPolls},
                 {"restartDelayMs", s.restartDelayMs},

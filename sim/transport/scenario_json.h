@@ -16,6 +16,7 @@
 //     "layout": 6, "imageVersion": "1.2", "classByte": 1,
 //     "areas": [{"tag": "MC", "attribute": 1, "loadAddress": "0x10000",
 //                "areaSize": 1179648, "data": {"fill": 255, "size": 0}}, ...],
+//     "noAreas": false,                 // true: an empty table (with no "areas")
 //     "st": "...",                      // the ST area's content
 //     "maintenanceBusyPolls": 2, "finishBusyPolls": 3,
 //     "restartDelayMs": 15000, "dropReturnMs": 15000,

@@ -24,7 +24,9 @@ TEST(ScenarioJson, EmptyObjectKeepsEveryDefault) {
     EXPECT_EQ(s.layout, d.layout);
     EXPECT_EQ(s.restartDelayMs, d.restartDelayMs);
     EXPECT_TRUE(s.areas.empty());
+    EXPECT_FALSE(s.noAreas);
     EXPECT_TRUE(s.faults.empty());
+    EXPECT_TRUE(Parse(R"({"noAreas": true})").noAreas);
 }
 
 TEST(ScenarioJson, ReadsEveryKindOfValue) {
@@ -124,6 +126,7 @@ TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     s.classByte = 3;
     s.areas = sim::DefaultAreas();
     s.restartDelayMs = 1;
+    s.dropReturnMs = 0;
     sim::Fault f;
     f.introducer = 0x1D;
     f.letter = 'B';
@@ -195,6 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"areas": [{"tag": "MC", "areaSize": 8}], "st": "00"})",
                 "key 'st': the area table has no ST area"},
         BadCase{R"({"areas": [{"tag": "ST", "areaSize": 1}], "st": "0000"})", "key 'st'"},
+        BadCase{R"({"noAreas": 1})", "key 'noAreas': expected true or false"},
+        BadCase{R"({"noAreas": true, "areas": [{"tag": "MC", "areaSize": 8}]})", "key 'noAreas'"},
+        BadCase{R"({"noAreas": true, "st": "00"})", "key 'st'"},
         BadCase{R"({"faults": [{"atFrame": 3}]})", "key 'faults[0].action': missing"},
         BadCase{R"({"faults": [{"atFrame": 3, "action": "explode"}]})",
                 "key 'faults[0].action': expected one of"},
