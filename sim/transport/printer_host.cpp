@@ -53,8 +53,15 @@ void PrinterHost::AdvanceLocked() {
 
 void PrinterHost::HostWrite(const uint8_t* data, size_t n) {
     if (n == 0) return;
-    With([&](VirtualPrinter& p) { p.HostWrite(data, n); });
+    With([&](VirtualPrinter& p) {
+        if (p.LinkUp()) m_lastWriteGeneration = uint64_t{p.LinkGeneration()} + 1;
+        p.HostWrite(data, n);
+    });
     m_lastHostBytesMs = MonotonicMs();
+}
+
+bool PrinterHost::HostWroteOnGeneration(uint32_t g) const {
+    return m_lastWriteGeneration.load() == uint64_t{g} + 1;
 }
 
 uint64_t PrinterHost::MsSinceHostBytes() const {

@@ -32,6 +32,8 @@ public:
     void HostWrite(const uint8_t* data, size_t n);
     // Milliseconds since host bytes last arrived; since start when none did.
     uint64_t MsSinceHostBytes() const;
+    // Whether host bytes have arrived on the printer's link of generation g.
+    bool HostWroteOnGeneration(uint32_t g) const;
 
 private:
     void AdvanceLocked();
@@ -40,6 +42,8 @@ private:
     std::mutex m_mutex;
     std::chrono::steady_clock::time_point m_last;
     std::atomic<int64_t> m_lastHostBytesMs;
+    // Generation + 1 of the link the host last wrote on (0: none yet).
+    std::atomic<uint64_t> m_lastWriteGeneration{0};
 };
 
 // A transport loop that runs either in the caller's thread (Run) or in a

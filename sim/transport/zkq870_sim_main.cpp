@@ -51,7 +51,6 @@ constexpr uint64_t kQuietAfterReturnMs = 500;
 
 struct PrinterGlance {
     uint32_t restarts;
-    uint32_t frames;
     bool up;
     uint32_t generation;
     size_t pending;
@@ -142,10 +141,9 @@ int main(int argc, char** argv) {
     const int64_t start = sim::MonotonicMs();
     std::string endedBy;
     // --exit-after-restart: the link generation seen while the printer had
-    // not restarted yet; the printer is back once it is up on a newer one.
+    // not restarted yet; the printer is back once it is up on a newer one,
+    // and the run ends once the host has written on that link and gone quiet.
     uint32_t generationBefore = host.With([](sim::VirtualPrinter& p) { return p.LinkGeneration(); });
-    bool returned = false;
-    uint32_t framesAtReturn = 0;
     while (endedBy.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         if (g_signal) {
@@ -158,15 +156,12 @@ int main(int argc, char** argv) {
         }
         if (exitAfterRestart) {
             const PrinterGlance s = host.With([](sim::VirtualPrinter& p) {
-                return PrinterGlance{p.stats().restarts, p.stats().framesReceived, p.LinkUp(),
-                                     p.LinkGeneration(), p.Pending()};
+                return PrinterGlance{p.stats().restarts, p.LinkUp(), p.LinkGeneration(),
+                                     p.Pending()};
             });
             if (s.restarts == 0) generationBefore = s.generation;
-            if (!returned && s.restarts >= 1 && s.up && s.generation != generationBefore) {
-                returned = true;
-                framesAtReturn = s.frames;
-            }
-            if (returned && s.up && s.frames > framesAtReturn && s.pending == 0 &&
+            if (s.restarts >= 1 && s.up && s.generation != generationBefore &&
+                host.HostWroteOnGeneration(s.generation) && s.pending == 0 &&
                 host.MsSinceHostBytes() >= kQuietAfterReturnMs)
                 endedBy = "restart";
         }
