@@ -101,34 +101,46 @@ public:
     // Writes the error record: each field only while it is still 0.
     void RecordError(uint8_t category, uint32_t detail);
 
-    // State, in the order the object holds it.
-    int32_t m_linkKind;
-    platform::DeviceHandle m_hDevice;
-    platform::SocketHandle m_socket;
-    int32_t m_hPrinter;
-    platform::ModuleHandle m_hLibrary;
-    qv71XXOpenPrinter_t m_qv71XXOpenPrinter;
-    qv71XXWriteData_t m_qv71XXWriteData;
-    qv71XXReadData_t m_qv71XXReadData;
-    qv71XXWrite_t m_qv71XXWrite;
-    qv71XXRead_t m_qv71XXRead;
-    qv71XXWriteReadComplete_t m_qv71XXWriteReadComplete;
-    qv71XXClosePrinter_t m_qv71XXClosePrinter;
-    qv71XXTerminate_t m_qv71XXTerminate;
-    qv71XXNetPrinterReservCommand_t m_qv71XXNetPrinterReservCommand;
-    CommandDescriptor m_commandTable[kCmdTableSize];
-    uint8_t m_errorInfo[22];
-    uint8_t m_productInfo[36];
-    uint8_t m_systemInfo[51];
-    uint8_t m_printerStatus[60];
-    uint8_t m_netSettings[64];
-    uint32_t m_errorDetail;
-    uint8_t m_errorCategory;
+    // State, in the order the object holds it. The object has static
+    // storage, so every member is zero before the constructor runs; the
+    // initialisers say the same for any other instance.
+    int32_t m_linkKind = 0;
+    platform::DeviceHandle m_hDevice = 0;
+    platform::SocketHandle m_socket = 0;
+    int32_t m_hPrinter = 0;
+    platform::ModuleHandle m_hLibrary = nullptr;
+    qv71XXOpenPrinter_t m_qv71XXOpenPrinter = nullptr;
+    qv71XXWriteData_t m_qv71XXWriteData = nullptr;
+    qv71XXReadData_t m_qv71XXReadData = nullptr;
+    qv71XXWrite_t m_qv71XXWrite = nullptr;
+    qv71XXRead_t m_qv71XXRead = nullptr;
+    qv71XXWriteReadComplete_t m_qv71XXWriteReadComplete = nullptr;
+    qv71XXClosePrinter_t m_qv71XXClosePrinter = nullptr;
+    qv71XXTerminate_t m_qv71XXTerminate = nullptr;
+    qv71XXNetPrinterReservCommand_t m_qv71XXNetPrinterReservCommand = nullptr;
+    CommandDescriptor m_commandTable[kCmdTableSize] = {};
+    uint8_t m_errorInfo[22] = {};
+    uint8_t m_productInfo[36] = {};
+    uint8_t m_systemInfo[51] = {};
+    uint8_t m_printerStatus[60] = {};
+    uint8_t m_netSettings[64] = {};
+    uint32_t m_errorDetail = 0;
+    uint8_t m_errorCategory = 0;
+
+    // Tests: closes any link and forgets the error record.
+    void ResetForTest();
 
 private:
     void BuildCommandTable();  // fills rows 0 to 26 (commands/)
     void ClearReplyAreas();    // the 51-, 60- and 64-byte areas
+
+    // The USB backend that opened m_hDevice. A handle is closed through it
+    // only while it is still the backend in force.
+    platform::UsbBackend* m_usbBackend = nullptr;
 };
+
+// Milliseconds a TCP receive waits (30 s); tests may shorten it.
+void SetTcpReceiveTimeoutForTest(uint32_t ms);
 
 // The global link object (app/globals.cpp).
 extern CPrinterIO g_printerIO;

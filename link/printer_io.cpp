@@ -1,0 +1,52 @@
+// Construction, destruction and the error record of the link object.
+#include "link/printer_io.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/link_settings.h"
+#include "link/trace.h"
+
+CPrinterIO::CPrinterIO() {
+    unsigned long error = 0;
+    if (!platform::SocketLibraryStart(&error)) {
+        TRACE_ERROR("CPrinterIO::CPrinterIO", static_cast<uint32_t>(error), "WSAStartup");
+        return;
+    }
+    m_linkKind = kLinkNone;
+    m_hDevice = platform::kInvalidDevice;
+    m_socket = platform::kInvalidSocket;
+    m_errorCategory = 0;
+    ClearReplyAreas();
+    std::fill(std::begin(m_commandTable), std::end(m_commandTable), CommandDescriptor{});
+    BuildCommandTable();
+}
+
+CPrinterIO::~CPrinterIO() {
+    // A library link is the application's to close.
+    if (m_linkKind == kLinkTcp || m_linkKind == kLinkUsb) Close();
+    platform::SocketLibraryStop();
+}
+
+void CPrinterIO::RecordError(uint8_t category, uint32_t detail) {
+    if (m_errorDetail == 0) m_errorDetail = detail;
+    if (m_errorCategory == 0) m_errorCategory = category;
+}
+
+void CPrinterIO::ClearReplyAreas() {
+    memset(m_systemInfo, 0, sizeof m_systemInfo);
+    memset(m_printerStatus, 0, sizeof m_printerStatus);
+    memset(m_netSettings, 0, sizeof m_netSettings);
+}
+
+void CPrinterIO::ResetForTest() {
+    if (m_linkKind == kLinkLibrary) CloseLibrary();
+    Close();
+    m_hDevice = platform::kInvalidDevice;
+    m_socket = platform::kInvalidSocket;
+    m_hPrinter = -1;
+    m_errorCategory = 0;
+    m_errorDetail = 0;
+    memset(m_errorInfo, 0, sizeof m_errorInfo);
+    memset(m_productInfo, 0, sizeof m_productInfo);
+}
