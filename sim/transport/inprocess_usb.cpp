@@ -1,7 +1,5 @@
 #include "sim/transport/inprocess_usb.h"
 
-#include <cerrno>
-#include <cstring>
 #include <map>
 
 namespace sim {
@@ -11,9 +9,12 @@ namespace {
 constexpr const char* kInstanceId = "USB\\VID_5B7D&PID_0023\\SIM00001";
 constexpr const char* kDevicePath = "sim:lp0";
 
-constexpr unsigned long kErrorNotFound = ENOENT;   // no such device
-constexpr unsigned long kErrorBadHandle = EBADF;   // handle not open
-constexpr unsigned long kErrorTimedOut = ETIMEDOUT;
+// System error codes as the Linux build reports them (the same numbers on
+// every build, so that what a test sees does not depend on the platform).
+constexpr unsigned long kErrorNotFound = 2;    // ENOENT: no such device
+constexpr unsigned long kErrorIo = 5;          // EIO: the link is gone
+constexpr unsigned long kErrorBadHandle = 9;   // EBADF: handle not open
+constexpr unsigned long kErrorTimedOut = 110;  // ETIMEDOUT: no answer in time
 
 }  // namespace
 
@@ -25,7 +26,7 @@ struct InProcessUsb::Impl {
     platform::VirtualClock* clock;
     uint32_t lastTick;
     bool present = true;
-    unsigned long failureCode = EIO;
+    unsigned long failureCode = kErrorIo;
     uint32_t costPerCall = 1;
     uint32_t opens = 0;
     uint32_t closes = 0;
