@@ -28,6 +28,7 @@ struct SectionSource {
     uint32_t size = 0;
     uint8_t sum[2] = {};  // big-endian, as the descriptor carries it
     uint8_t xorValue = 0;
+    bool fromSlot = false;  // the printer's own data, read back
 };
 
 // The source of entry j: the slot that the map names when the layouts
@@ -48,6 +49,7 @@ bool ResolveSource(UpdateContext& ctx, uint32_t j, SectionSource* src) {
         src->sum[0] = p[24];
         src->sum[1] = p[25];
         src->xorValue = p[28];
+        src->fromSlot = true;
         return true;
     }
     const LoadImage::Entry e = ctx.image.EntryAt(j);
@@ -67,8 +69,10 @@ bool IsSent(const UpdateContext& ctx, uint32_t j) {
     return false;
 }
 
+// A placeholder from the load file (what the printer gave back is its own,
+// whatever it holds).
 bool IsPlaceholder(const SectionSource& src, const LoadImage::Entry& e) {
-    return e.tag[0] == 'S' && e.tag[1] == 'T' && src.size >= sizeof kPlaceholderMark &&
+    return !src.fromSlot && e.tag[0] == 'S' && e.tag[1] == 'T' && src.size >= sizeof kPlaceholderMark &&
            std::memcmp(src.data, kPlaceholderMark, sizeof kPlaceholderMark) == 0;
 }
 

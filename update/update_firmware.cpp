@@ -195,7 +195,13 @@ int CQuillonDlg::UpdateFirmware() {
     ctx.ReleaseTables();
     Report(*this, UpdatePhase::kFinishing);
     if (ctx.result == 0) {
-        if (FwWaitMode(kFwModeMaintenance) == kFwOk) FwFinish(0);
+        // A printer that is not ready for GS B, or refuses it, has not
+        // begun to finish: it is cancelled like any other failed run rather
+        // than left waiting in maintenance mode. A GS B whose transfer
+        // failed may have arrived, so nothing is sent after it.
+        ctx.result = FwWaitMode(kFwModeMaintenance);
+        if (ctx.result == kFwOk && FwFinish(0) == kFwNak) ctx.result = kFwNak;
+        if (ctx.result != kFwOk) FwCancel(0);
     } else {
         FwCancel(0);
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/update/load_file_builder.h"
 #include "tests/update/sections_sent.h"
 #include "tests/update/update_fixture.h"
 #include "update/load_image.h"
@@ -16,6 +17,7 @@
 namespace {
 
 using namespace testing_update;
+using Bytes = std::vector<uint8_t>;
 
 const char kLayout6Order[] =
     "^Y51 O1 J32 J288 U6 V1564 W J32 "
@@ -273,5 +275,48 @@ TEST_F(CompleteRun, IdentifierThatNamesAnotherDirectoryEndsBeforeAnyMaintenanceF
     EXPECT_EQ(rig->usb.openHandles(), 0);
     EXPECT_TRUE(cwd.Files().empty());
 }
+
+struct VersionCase {
+    const char* name;
+    const char* printerVersion;  // what the printer reports after its restart
+    int result;
+};
+
+class VersionAfterRestart : public UpdateTest, public ::testing::WithParamInterface<VersionCase> {
+protected:
+    Bytes file_;
+};
+
+// A load file whose entries are all flagged 'N' sends no version text, so
+// the printer comes back with the version it had; the first four
+// characters of it are compared with the load file's "1.3 ".
+TEST_P(VersionAfterRestart, ComparesTheFirstFourCharacters) {
+    std::vector<BuiltSection> s(2);
+    s[0].tag = "MC";
+    s[0].data = Pattern(300, 1);
+    s[0].flag = 'N';
+    s[0].areaSize = 4096;
+    s[1].tag = "ST";
+    s[1].data = Placeholder(1536);
+    s[1].flag = 'N';
+    s[1].classValue = 0;
+    file_ = BuildLoadFile(s, 6, "1.3");
+    platform::SetLoadFileOverride(file_.data(), file_.size());
+    sim::Scenario scenario;
+    scenario.version = GetParam().printerVersion;
+    Start(scenario);
+    EXPECT_EQ(Update(), GetParam().result);
+    EXPECT_EQ(Order(), "^Y51 O1 J32 J288 U6 V1564 W J32 J288 Q15 R328 S Q15 R1564 S B ^Y51");
+    EXPECT_EQ(rig->printer.version(), std::string(GetParam().printerVersion) +
+                                          std::string(4 - std::strlen(GetParam().printerVersion), ' '));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, VersionAfterRestart,
+                         ::testing::Values(VersionCase{"OneDotThreeBlank", "1.3", 0},
+                                           VersionCase{"OneDotThirty", "1.30", 4},
+                                           VersionCase{"OneDotTwo", "1.2", 4}),
+                         [](const ::testing::TestParamInfo<VersionCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
