@@ -1,0 +1,3 @@
+// Placeholder until the printer search lands: fails without traffic.
+#include "link/printer_io.h"
+int CPrinterIO::CmdSearchPrinter(ArgVector) { return 0; }
