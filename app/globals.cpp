@@ -7,8 +7,18 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/instance_guard.h"
+#include "platform/usb.h"
 
 CQuillonApp theApp;
+
+namespace {
+// The link object's destructor closes a USB link that is still open, through
+// the platform's USB backend; that backend comes into being on first use.
+// Touching it here, before the link object, makes it come into being
+// first and go away last.
+const bool g_usbBackendBeforeLink = (static_cast<void>(platform::GetUsbBackend()), true);
+}  // namespace
+
 CPrinterIO g_printerIO;
 std::string g_vendorIdText;
 std::string g_productIdText;

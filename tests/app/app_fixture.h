@@ -66,6 +66,12 @@ inline std::string InternalError(unsigned category, unsigned detail) {
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The process-wide state that a test before this one in the same
+        // process may have left (ctest runs each test in its own process).
+        g_printerIO.m_errorCategory = 0;
+        g_printerIO.m_errorDetail = 0;
+        for (LibraryEntry& e : g_libraries) e = LibraryEntry{};
+        g_linkKind = 0;
         platform::SetTraceObserver([this](std::string_view line) { traces.emplace_back(line); },
                                    true);
         oldCwd_ = std::filesystem::current_path();

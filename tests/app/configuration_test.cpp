@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 
 #include "tests/app/app_fixture.h"
@@ -27,10 +29,10 @@ std::string ApplicationName() {
 std::string Models(int entry, int sections) {
     std::string text = "[MODEL]\nEntry=" + std::to_string(entry) + "\n";
     for (int i = 1; i <= sections; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "MODEL%02d", i);
-        text += std::string("[") + name + "]\nMODEL=model " + std::to_string(i) +
-                "\nVID=" + std::to_string(1000 + i) + "\nPID=0x" + std::to_string(i) + "\n";
+        char lines[96];
+        std::snprintf(lines, sizeof lines, "[MODEL%02d]\nMODEL=model %d\nVID=%04X\nPID=0x%X\n", i,
+                      i, 0x1000 + i, i);
+        text += lines;
     }
     return text;
 }
@@ -57,6 +59,8 @@ struct ClampCase {
     uint32_t expectedCount;
     bool message;
 };
+
+void PrintTo(const ClampCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class ModelClampTest : public ConfigurationTest, public ::testing::WithParamInterface<ClampCase> {};
 
@@ -113,6 +117,8 @@ struct IdCase {
     uint16_t id;
 };
 
+void PrintTo(const IdCase& c, std::ostream* os) { *os << "\"" << c.value << "\""; }
+
 class VendorIdTest : public ConfigurationTest, public ::testing::WithParamInterface<IdCase> {};
 
 TEST_P(VendorIdTest, ParsedAsHexadecimalAndCutTo16Bits) {
@@ -129,7 +135,13 @@ INSTANTIATE_TEST_SUITE_P(
                       IdCase{"5B7DZ", 0x5B7D}, IdCase{"12345", 0x2345}, IdCase{"-1", 0xFFFF},
                       IdCase{"+0023", 0x0023}, IdCase{"", 0}, IdCase{"zz", 0},
                       // Beyond a 32-bit long: its limit, as the system reads it.
-                      IdCase{"123456789", 0xFFFF}, IdCase{"-123456789", 0x0000}));
+                      IdCase{"123456789", 0xFFFF}, IdCase{"-123456789", 0x0000}),
+    [](const ::testing::TestParamInfo<IdCase>& info) {
+        std::string name = std::to_string(info.index) + "_";
+        for (const char* p = info.param.value; *p; ++p)
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
 
 class LibraryTest : public ConfigurationTest {
 protected:
@@ -174,12 +186,16 @@ TEST_F(LibraryTest, MoreThanTenLibrariesAreClampedWithOneMessage) {
         text += std::string(key) + "=" + APP_TEST_LIBRARY + "\n";
     }
     Config(text);
+    std::vector<uint32_t> counts;
+    window.onNext = [&] {
+        for (const LibraryEntry& e : g_libraries) counts.push_back(e.printerCount);
+    };
     RunWithPrinter({platform::kIdOk});
     EXPECT_EQ(dlg.m_libraryCount, 10u);
     const auto boxes = ClampBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, ApplicationName());
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(g_libraries[i].printerCount, 2u) << i;
+    EXPECT_EQ(counts, std::vector<uint32_t>(10, 2u)) << "ten loaded and counted while waiting";
     // The cancel command frees them all.
     EXPECT_FALSE(Loaded(APP_TEST_LIBRARY));
     for (int i = 0; i < 10; ++i) EXPECT_EQ(g_libraries[i].module, nullptr) << i;

@@ -2,6 +2,8 @@
 // and the window's side as a test drives it.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "platform/dialog.h"
 #include "tests/app/fake_window.h"
 
@@ -68,6 +70,8 @@ struct KeyCase {
     std::vector<int> commands;  // what reached OnCommand
     int result;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class DialogKeyTest : public ::testing::TestWithParam<KeyCase> {};
 

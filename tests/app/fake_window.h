@@ -68,6 +68,7 @@ public:
     void Show(int focusId) override { calls.push_back({WindowCall::kShow, focusId}); }
     bool NextMessage(platform::DialogMessage* msg) override {
         calls.push_back({WindowCall::kNext});
+        if (onNext) onNext();
         if (messages.empty()) return false;
         *msg = messages.front();
         messages.pop_front();
@@ -100,6 +101,7 @@ public:
     std::vector<WindowCall> calls;
     platform::DialogTemplate created;
     std::function<void(const WindowCall&)> onBox;
+    std::function<void()> onNext;  // each time the dialog waits for a message
 };
 
 }  // namespace apptest

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 
 #include "platform/clock.h"
 #include "tests/app/app_fixture.h"
@@ -76,6 +77,8 @@ struct FailureCase {
     int expectedResult;
     std::string text;  // the box's text ("" for no box)
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class IdentificationFailureTest : public AppTest,
                                   public ::testing::WithParamInterface<FailureCase> {
@@ -217,6 +220,8 @@ struct VersionTextCase {
     std::string imageVersion;  // as the printer reports it (padded to 16)
     std::string display;
 };
+
+void PrintTo(const VersionTextCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class VersionTextTest : public AppTest, public ::testing::WithParamInterface<VersionTextCase> {};
 

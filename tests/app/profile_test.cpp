@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 
 #include "platform/text.h"
@@ -50,6 +51,8 @@ struct IntCase {
     const char* value;
     uint32_t expected;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) { *os << "\"" << c.value << "\""; }
 
 class ProfileIntTest : public ::testing::TestWithParam<IntCase> {};
 

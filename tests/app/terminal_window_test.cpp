@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -80,6 +81,8 @@ struct BoxCase {
     uint32_t style;
     int answer;
 };
+
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class TerminalBoxTest : public ::testing::TestWithParam<BoxCase> {};
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <ostream>
 
 #include "platform/clock.h"
 #include "tests/app/app_fixture.h"
@@ -70,6 +71,8 @@ struct VersionCase {
     std::string imageVersion;  // the printer's version field (padded to 16)
     bool asks;                 // confirmation 115
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << "\"" << c.name << "\""; }
 
 class VersionComparisonTest : public UpdateCommandTest,
                               public ::testing::WithParamInterface<VersionCase> {};
