@@ -39,4 +39,17 @@ inline std::string Text(const std::vector<uint8_t>& bytes, size_t from, size_t n
     return std::string(bytes.begin() + from, bytes.begin() + from + n);
 }
 
+// A readable test name from a case's expected message, unique by its index.
+inline std::string CaseName(const std::string& text, size_t index) {
+    std::string name;
+    for (char c : text) {
+        const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (word) name += c;
+        else if (!name.empty() && name.back() != '_') name += '_';
+        if (name.size() >= 40) break;
+    }
+    while (!name.empty() && name.back() == '_') name.pop_back();
+    return name + "_" + std::to_string(index);
+}
+
 }  // namespace simtest

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "sim/transport/scenario_json.h"
+#include "tests/sim_transport/frames.h"
 
 namespace {
 
@@ -150,6 +151,8 @@ struct BadCase {
     const char* names;  // what the message must contain
 };
 
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.json; }
+
 class ScenarioJsonErrors : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(ScenarioJsonErrors, AreRefusedWithAMessageNamingTheKey) {
@@ -215,7 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"faults": [{"atFrame": 1, "action": "nak", "occurrence": 0}]})",
                 "key 'faults[0].occurrence'"},
         BadCase{R"({"faults": [{"atFrame": 1, "action": "nak", "when": 0}]})",
-                "key 'faults[0].when': unknown key"}));
+                "key 'faults[0].when': unknown key"}),
+    [](const ::testing::TestParamInfo<BadCase>& info) {
+        return simtest::CaseName(info.param.names, info.index);
+    });
 
 class ScenarioFileTest : public ::testing::Test {
 protected:

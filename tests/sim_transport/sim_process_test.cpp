@@ -114,6 +114,10 @@ struct BadStart {
     const char* says;      // on standard error
 };
 
+void PrintTo(const BadStart& c, std::ostream* os) {
+    for (const auto& a : c.args) *os << a << ' ';
+}
+
 class SimProcessErrors : public SimProcessTest, public ::testing::WithParamInterface<BadStart> {};
 
 TEST_P(SimProcessErrors, EndWithAMessageAndAFailureStatus) {
@@ -142,7 +146,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadStart{{"--tcp", "0", "--scenario", "SCENARIO"}, R"({"faults": [{"atFrame": "x"}]})",
                  "faults[0].atFrame"},
         BadStart{{"--usb", "FILE"}, nullptr, "cannot create folder"},
-        BadStart{{"--tcp", "0", "--max-seconds", "-1"}, nullptr, "--max-seconds"}));
+        BadStart{{"--tcp", "0", "--max-seconds", "-1"}, nullptr, "--max-seconds"}),
+    [](const ::testing::TestParamInfo<BadStart>& info) {
+        return simtest::CaseName(info.param.says, info.index);
+    });
 
 TEST_F(SimProcessTest, UsbTreeServesThePtyAndReturnsAfterARestart) {
     const std::string scenario = WriteScenario(R"({
