@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -97,6 +98,9 @@ public:
             if (!ReadAttribute(dir + "/idVendor", &vid) || !ReadAttribute(dir + "/idProduct", &pid))
                 continue;
             if (!IsHex4(vid) || !IsHex4(pid)) continue;
+            // sysfs spells the ids in lower case; the instance id does not.
+            for (std::string* hex : {&vid, &pid})
+                for (char& c : *hex) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
             if (!ReadAttribute(dir + "/serial", &serial) || serial.empty()) serial = name;
             UsbMember m;
             char id[64];
