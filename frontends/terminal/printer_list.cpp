@@ -40,8 +40,10 @@ int ListPrinters(std::ostream& out, std::ostream& err) {
         }
         const size_t slash = m.instanceId.rfind('\\');
         const std::string serial = slash == std::string::npos ? "" : m.instanceId.substr(slash + 1);
-        out << m.instanceId << "  serial " << (serial.empty() ? "-" : serial) << "  path "
-            << (m.path.empty() ? "-" : m.path) << "  "
+        // The way in: the printer-class device node when the system gives
+        // one, else none this backend can open.
+        out << m.instanceId << "  serial " << (serial.empty() ? "-" : serial) << "  way in "
+            << (m.path.empty() ? "none" : "device node " + m.path) << "  "
             << (openable ? "openable" : "not openable (error " + std::to_string(openError) + ")")
             << "\n";
     }

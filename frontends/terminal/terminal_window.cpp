@@ -186,15 +186,14 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
         buttons += (k ? "  [" : "[") + std::to_string(k + 1) + "] " + AnswerLabel(answers[k]);
     m_out << buttons << "\n" << std::flush;
 
-    int preset = 0;
-    if (m_options.answerYes && (style & platform::kMbTypeMask) == platform::kMbYesNo)
-        preset = platform::kIdYes;
-    if (preset == 0 && !m_options.interactive) preset = platform::SafeAnswer(style);
-    if (preset != 0) {
-        m_out << "> " << AnswerLabel(preset)
-              << (m_options.interactive || m_options.answerYes ? "\n" : " (no terminal)\n")
-              << std::flush;
-        return preset;
+    if (m_options.answerYes && (style & platform::kMbTypeMask) == platform::kMbYesNo) {
+        m_out << "> " << AnswerLabel(platform::kIdYes) << " (--yes)\n" << std::flush;
+        return platform::kIdYes;
+    }
+    if (!m_options.interactive) {
+        const int safe = platform::SafeAnswer(style);
+        m_out << "> " << AnswerLabel(safe) << " (no terminal)\n" << std::flush;
+        return safe;
     }
     for (;;) {
         m_out << "> " << std::flush;

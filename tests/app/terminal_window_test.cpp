@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ostream>
 #include <sstream>
 #include <string>
 
+#include "frontends/terminal/progress_view.h"
 #include "platform/dialog.h"
 
 namespace {
@@ -134,6 +136,81 @@ TEST(TerminalWindowTest, PressesTheUpdateButtonFirstWhenAsked) {
     EXPECT_EQ(msg.wParam, 1013u);
     ASSERT_TRUE(t.window.NextMessage(&msg));
     EXPECT_EQ(msg.wParam, 1u);
+}
+
+}  // namespace
+
+// The progress of an update: plain lines without a terminal, a bar that
+// redraws itself on one.
+namespace {
+
+std::string Captured(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    return text;
+}
+
+void Feed(TerminalProgress& p) {
+    p.OnPhase(UpdatePhase::kTransferring);
+    p.OnTransferPlan(2, 3, 3 * 8192);
+    p.OnSection("MC", 1, 2);
+    p.OnBlock(1, 2, 8192);
+    p.OnBlock(2, 2, 16384);
+    p.OnSection("FG", 2, 1);
+    p.OnBlock(1, 1, 24576);
+    p.OnPhase(UpdatePhase::kDone);
+}
+
+TEST(TerminalProgressTest, PlainLines) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        TerminalProgress p(f, false);
+        Feed(p);
+    }
+    const std::string text = Captured(f);
+    std::fclose(f);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("update: 2 sections, 3 blocks, 24 KiB\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("update: section MC (1/2), 2 blocks\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("update: section MC done, 2/2 blocks, 16384 of 24576 bytes\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("update: section FG done, 1/1 blocks, 24576 of 24576 bytes\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("update: done\n"), std::string::npos) << text;
+}
+
+TEST(TerminalProgressTest, BarOnATerminal) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+        TerminalProgress p(f, true);
+        Feed(p);
+        EXPECT_NE(p.BarText(10).find("[##########] 100%  FG 2/2  block 1/1  24 KiB of 24 KiB"),
+                  std::string::npos)
+            << p.BarText(10);
+    }
+    const std::string text = Captured(f);
+    std::fclose(f);
+    // Each section's last block is drawn, over the same line.
+    EXPECT_NE(
+        text.find("\r[####################----------]  67%  MC 1/2  block 2/2  16 KiB of 24 KiB"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(text.find("left "), std::string::npos);
+    EXPECT_NE(text.find("\nupdate: done\n"), std::string::npos) << "the bar's line ends first";
+}
+
+TEST(TerminalProgressTest, Bytes) {
+    EXPECT_EQ(FormatBytes(800), "800 B");
+    EXPECT_EQ(FormatBytes(24576), "24 KiB");
+    EXPECT_EQ(FormatBytes(1832128), "1.7 MiB");
 }
 
 }  // namespace
