@@ -39,7 +39,7 @@ std::vector<uint8_t> SmallLoadFile(int variant) {
     const uint8_t* f = flags[variant - 1];
     std::vector<BuiltSection> s(3);
     s[0].tag = "MC"; s[0].data = Pattern(8193, 1); s[0].flag = f[0];
-    s[1].tag = "ST"; s[1].data = Placeholder(64); s[1].flag = f[1]; s[1].classValue = 0;
+    s[1].tag = "ST"; s[1].data = Placeholder(1536); s[1].flag = f[1]; s[1].classValue = 0;
     s[2].tag = "DP"; s[2].data = Pattern(100, 3); s[2].flag = f[2];
     return testing_update::BuildLoadFile(s);
 }
