@@ -319,4 +319,101 @@ INSTANTIATE_TEST_SUITE_P(Versions, VersionAfterRestart,
                              return std::string(info.param.name);
                          });
 
+struct LoadFileLimitCase {
+    const char* name;
+    size_t sections;
+};
+
+class LoadFileLimits : public UpdateTest, public ::testing::WithParamInterface<LoadFileLimitCase> {
+protected:
+    Bytes file_;
+};
+
+// The map holds 64 load-file entries; a file with more, or with none, ends
+// the run before any maintenance frame, and the link is closed.
+TEST_P(LoadFileLimits, EndBeforeAnyMaintenanceFrame) {
+    std::vector<BuiltSection> s(GetParam().sections);
+    for (size_t k = 0; k < s.size(); ++k) {
+        s[k].tag = k == 1 ? "ST" : "X" + std::string(1, char('A' + k % 26));
+        s[k].data = Pattern(16, static_cast<uint32_t>(k));
+    }
+    file_ = BuildLoadFile(s);
+    platform::SetLoadFileOverride(file_.data(), file_.size());
+    Start();
+    EXPECT_EQ(Update(), 4);
+    EXPECT_EQ(Order(), "^Y51");
+    EXPECT_EQ(rig->usb.openHandles(), 0);
+    EXPECT_TRUE(cwd.Files().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LoadFileLimits,
+                         ::testing::Values(LoadFileLimitCase{"SixtyFiveEntries", 65},
+                                           LoadFileLimitCase{"NoEntries", 0}),
+                         [](const ::testing::TestParamInfo<LoadFileLimitCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(CompleteRun, SixtyFourEntriesAreAccepted) {
+    std::vector<BuiltSection> s(64);
+    for (size_t k = 0; k < s.size(); ++k) {
+        s[k].tag = k == 1 ? "ST" : "MC";
+        s[k].data = k == 1 ? Placeholder(1536) : Pattern(16, static_cast<uint32_t>(k));
+        s[k].flag = k == 1 ? 'N' : 'Y';
+        s[k].classValue = k == 1 ? 0 : 1;
+    }
+    const Bytes file = BuildLoadFile(s);
+    platform::SetLoadFileOverride(file.data(), file.size());
+    Start();
+    EXPECT_EQ(Update(), 0);
+    EXPECT_EQ(CountFrames(frames(), 'Q', preamble), 63u);
+}
+
+struct ReplyShapeCase {
+    const char* name;
+    sim::Fault fault;
+};
+
+sim::Fault ShapeFault(sim::FaultAction action, uint8_t letter, uint32_t occurrence,
+                      uint32_t amount) {
+    sim::Fault f;
+    f.action = action;
+    if (letter == 0) {
+        f.atFrame = 1;
+    } else {
+        f.introducer = letter == 'Y' ? 0x1C : 0x1D;
+        f.letter = letter;
+        f.occurrence = occurrence;
+    }
+    f.pieceSize = amount;
+    f.extraBytes = amount;
+    return f;
+}
+
+class ReplyShapes : public UpdateTest, public ::testing::WithParamInterface<ReplyShapeCase> {};
+
+// Replies that arrive a byte at a time, or carry more data than asked for,
+// change nothing: the surplus is read and dropped and the run succeeds.
+TEST_P(ReplyShapes, DoNotChangeTheOutcome) {
+    sim::Scenario scenario;
+    scenario.faults.push_back(GetParam().fault);
+    Start(scenario);
+    ASSERT_EQ(Update(), 0);
+    EXPECT_EQ(Order(), kLayout6Order);
+    EXPECT_EQ(rig->printer.stats().faultsFired, 1u);
+    EXPECT_EQ(rig->printer.version(), "1.3 ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ReplyShapes,
+    ::testing::Values(
+        ReplyShapeCase{"OneBytePieces", ShapeFault(sim::FaultAction::kPieces, 0, 0, 1)},
+        ReplyShapeCase{"ImageHeaderOf1000Bytes",
+                       ShapeFault(sim::FaultAction::kOverlong, 'J', 1, 968)},
+        ReplyShapeCase{"TableWithSurplus", ShapeFault(sim::FaultAction::kOverlong, 'J', 2, 5000)},
+        ReplyShapeCase{"PacketWithSurplus", ShapeFault(sim::FaultAction::kOverlong, 'V', 1, 100)},
+        ReplyShapeCase{"StatusWithSurplus", ShapeFault(sim::FaultAction::kOverlong, 'E', 5, 3)},
+        ReplyShapeCase{"ClassByteWithSurplus",
+                       ShapeFault(sim::FaultAction::kOverlong, 'O', 1, 9000)}),
+    [](const ::testing::TestParamInfo<ReplyShapeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
