@@ -180,9 +180,11 @@ public:
 
 }  // namespace
 
+// Never destroyed: the link object closes its device through it during
+// static destruction.
 UsbBackend& PlatformUsbBackend() {
-    static PosixUsb backend;
-    return backend;
+    static PosixUsb* backend = new PosixUsb;
+    return *backend;
 }
 
 }  // namespace platform
