@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,7 @@ struct NoBackupCase {
     const char* name;
     std::vector<Bytes> stAreas;
     std::string order;
+    friend void PrintTo(const NoBackupCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class NoFittingStArea : public Preservation, public ::testing::WithParamInterface<NoBackupCase> {};
@@ -139,6 +141,7 @@ TEST_F(Preservation, TwoStAreasAreBothReadBackAndTheSecondIsKept) {
 struct LayoutCase {
     uint32_t layout;
     std::string order;
+    friend void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.layout; }
 };
 
 class PhaseB : public Preservation, public ::testing::WithParamInterface<LayoutCase> {};
@@ -204,6 +207,7 @@ struct FirstEntryNCase {
     uint32_t firstAreaSize;  // area size of entry 0 (MC)
     int result;
     std::string order;
+    friend void PrintTo(const FirstEntryNCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FirstEntryN : public Preservation, public ::testing::WithParamInterface<FirstEntryNCase> {};
@@ -292,6 +296,7 @@ struct CreateFailCase {
     const char* name;
     uint8_t firstFlag;
     uint8_t category;
+    friend void PrintTo(const CreateFailCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class BackupNotCreated : public Preservation,

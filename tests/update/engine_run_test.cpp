@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -280,6 +281,7 @@ struct VersionCase {
     const char* name;
     const char* printerVersion;  // what the printer reports after its restart
     int result;
+    friend void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class VersionAfterRestart : public UpdateTest, public ::testing::WithParamInterface<VersionCase> {
@@ -322,6 +324,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, VersionAfterRestart,
 struct LoadFileLimitCase {
     const char* name;
     size_t sections;
+    friend void PrintTo(const LoadFileLimitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class LoadFileLimits : public UpdateTest, public ::testing::WithParamInterface<LoadFileLimitCase> {
@@ -371,6 +374,7 @@ TEST_F(CompleteRun, SixtyFourEntriesAreAccepted) {
 struct ReplyShapeCase {
     const char* name;
     sim::Fault fault;
+    friend void PrintTo(const ReplyShapeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 sim::Fault ShapeFault(sim::FaultAction action, uint8_t letter, uint32_t occurrence,

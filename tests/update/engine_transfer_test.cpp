@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,7 @@ struct SelectionCase {
     char selection;
     std::string order;
     std::vector<std::string> sent;
+    friend void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class Selection : public Transfer, public ::testing::WithParamInterface<SelectionCase> {};

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "link/link_settings.h"
@@ -196,6 +197,7 @@ struct WaitCase {
     uint32_t minPolls;
     uint32_t maxPolls;
     bool fullSecond;  // the wait ran its whole 1,000 ms
+    friend void PrintTo(const WaitCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class FwWaitModeCases : public FwLayer, public ::testing::WithParamInterface<WaitCase> {};
