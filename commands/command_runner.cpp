@@ -10,7 +10,8 @@ CommandArguments::CommandArguments(const CommandDescriptor& row) {
         memcpy(m_texts[static_cast<size_t>(i)].data(), p.defaultText, kCmdDefaultTextSize);
         m_texts[static_cast<size_t>(i)][kCmdDefaultTextSize - 1] = '\0';
         // An address slot has no memory until the caller gives it some.
-        m_elements[static_cast<size_t>(i)] = IsAddressSlot(p) ? nullptr : m_texts[static_cast<size_t>(i)].data();
+        m_elements[static_cast<size_t>(i)] =
+            IsAddressSlot(p) ? nullptr : m_texts[static_cast<size_t>(i)].data();
     }
 }
 

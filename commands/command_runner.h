@@ -19,7 +19,9 @@ public:
     // The 256-byte text of slot i (read an output, or override an input).
     char* Text(int slot) { return m_texts[static_cast<size_t>(slot)].data(); }
     // Gives slot i caller memory instead of its text.
-    void SetAddress(int slot, void* memory) { m_elements[static_cast<size_t>(slot)] = static_cast<char*>(memory); }
+    void SetAddress(int slot, void* memory) {
+        m_elements[static_cast<size_t>(slot)] = static_cast<char*>(memory);
+    }
     ArgVector Vector() { return m_elements.data(); }
 
 private:

@@ -16,8 +16,8 @@ uint32_t ElementNumber(ArgVector args, int element, uint32_t fallback) {
 }
 
 void TraceExchangeFailure(const char* method, int32_t returned, int32_t expected) {
-    TraceError(__LINE__, method, kErrorBadCommand, "送受信失敗（戻り値=[%d] 期待値=[%d]）", returned,
-               expected);
+    TraceError(__LINE__, method, kErrorBadCommand, "送受信失敗（戻り値=[%d] 期待値=[%d]）",
+               returned, expected);
 }
 
 void TraceArgumentError(const char* method) {
@@ -129,10 +129,17 @@ int CPrinterIO::CmdPrintReserve(ArgVector args) {
     // Only a result that the request admits is written back.
     bool admitted = false;
     switch (code) {
-        case 0: admitted = result <= 2; break;
-        case 1: admitted = result == 0 || result == 2; break;
-        case 2: admitted = result == 0 || result == 1; break;
-        default: break;
+        case 0:
+            admitted = result <= 2;
+            break;
+        case 1:
+            admitted = result == 0 || result == 2;
+            break;
+        case 2:
+            admitted = result == 0 || result == 1;
+            break;
+        default:
+            break;
     }
     if (admitted && args[1] != nullptr) args[1][0] = static_cast<char>('0' + result);
     return 1;

@@ -33,8 +33,8 @@ std::wstring Widen(const std::string& utf8) {
         uint32_t cp = c;
         size_t len = 1;
         if (c >= 0xF0 && i + 3 < utf8.size()) {
-            cp = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) |
-                 (utf8[i + 3] & 0x3Fu);
+            cp = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) |
+                 ((utf8[i + 2] & 0x3Fu) << 6) | (utf8[i + 3] & 0x3Fu);
             len = 4;
         } else if (c >= 0xE0 && i + 2 < utf8.size()) {
             cp = ((c & 0x0Fu) << 12) | ((utf8[i + 1] & 0x3Fu) << 6) | (utf8[i + 2] & 0x3Fu);
@@ -72,7 +72,8 @@ int OpenLink() {
         case kLinkUsb: {
             const int32_t vendor = ParseNumber(g_vendorIdText, 16);
             const int32_t product = ParseNumber(g_productIdText, 16);
-            const int32_t index = g_deviceIndexText.empty() ? -1 : ParseNumber(g_deviceIndexText, 10);
+            const int32_t index =
+                g_deviceIndexText.empty() ? -1 : ParseNumber(g_deviceIndexText, 10);
             return g_printerIO.Open(vendor, product, index);
         }
         case kLinkLibrary:

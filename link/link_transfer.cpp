@@ -18,122 +18,103 @@ constexpr uint32_t kNoProgressError = kErrorDeviceNotConnected;
 
 }  // namespace
 
+// What differs between the two directions: the trace texts and the error
+// record's category.
+struct CPrinterIO::Direction {
+    const char* function;
+    const char* socketCall;
+    const char* deviceCall;
+    const char* libraryCall;
+    uint8_t category;
+};
+
+namespace {
+const CPrinterIO::Direction kSending{"CPrinterIO::Send", "send", "WriteFile", "m_qv71XXWrite",
+                                     kErrUsbWrite};
+const CPrinterIO::Direction kReceiving{"CPrinterIO::Recv", "recv", "ReadFile", "m_qv71XXRead",
+                                       kErrUsbRead};
+}  // namespace
+
 int32_t CPrinterIO::Send(const void* data, int32_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
-    int32_t total = 0;
-    switch (m_linkKind) {
-        case kLinkTcp:
-            if (m_socket == platform::kInvalidSocket || length <= 0) return 0;
-            while (total < length) {
-                unsigned long error = 0;
-                const int n = platform::SocketSend(m_socket, p + total, length - total, &error);
-                if (n <= 0) {
-                    TRACE_ERROR("CPrinterIO::Send", n < 0 ? static_cast<uint32_t>(error) : kNoProgressError,
-                                "send");
-                    return -1;
-                }
-                total += n;
-            }
-            return total;
-        case kLinkUsb: {
-            if (m_hDevice == platform::kInvalidDevice || length <= 0) return 0;
-            platform::UsbBackend& usb = platform::GetUsbBackend();
-            while (total < length) {
-                unsigned long error = 0;
-                uint32_t done = 0;
-                const bool ok = usb.Write(m_hDevice, p + total, static_cast<uint32_t>(length - total),
-                                          &done, &error);
-                if (!ok || done == 0) {
-                    const uint32_t code = ok ? kNoProgressError : static_cast<uint32_t>(error);
-                    RecordError(kErrUsbWrite, code);
-                    TRACE_ERROR("CPrinterIO::Send", code, "WriteFile");
-                    return -1;
-                }
-                total += static_cast<int32_t>(done > static_cast<uint32_t>(length - total)
-                                                  ? static_cast<uint32_t>(length - total)
-                                                  : done);
-            }
-            return total;
-        }
-        case kLinkLibrary:
-            if (m_hPrinter == -1 || length <= 0) return 0;
-            while (total < length) {
-                int32_t done = 0;
-                const int32_t r = m_qv71XXWrite != nullptr
-                                      ? m_qv71XXWrite(m_hPrinter, p + total, length - total, &done)
-                                      : -1;
-                if (r != 0 || done <= 0) {
-                    TRACE_ERROR("CPrinterIO::Send",
-                                r != 0 ? static_cast<uint32_t>(platform::LastError()) : kNoProgressError,
-                                "m_qv71XXWrite");
-                    return -1;
-                }
-                total += done > length - total ? length - total : done;
-            }
-            return total;
-        default:
-            TRACE_ERROR("CPrinterIO::Send", kErrorDeviceNotConnected, "通信経路種別=[%d]", m_linkKind);
-            return 0;
-    }
+    return Transfer(kSending, const_cast<void*>(data), length);
 }
 
 int32_t CPrinterIO::Recv(void* buffer, int32_t length) {
-    uint8_t* p = static_cast<uint8_t*>(buffer);
-    int32_t total = 0;
+    return Transfer(kReceiving, buffer, length);
+}
+
+// Repeats the transfer call of the open link's kind until the whole length
+// has moved; the first failure ends it with -1.
+int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
+    const bool sending = &d == &kSending;
+    uint8_t* p = static_cast<uint8_t*>(data);
+    bool open = false;
     switch (m_linkKind) {
         case kLinkTcp:
-            if (m_socket == platform::kInvalidSocket || length <= 0) return 0;
-            while (total < length) {
-                unsigned long error = 0;
-                const int n = platform::SocketRecv(m_socket, p + total, length - total, &error);
-                if (n <= 0) {
-                    TRACE_ERROR("CPrinterIO::Recv", n < 0 ? static_cast<uint32_t>(error) : kNoProgressError,
-                                "recv");
-                    return -1;
-                }
-                total += n;
-            }
-            return total;
-        case kLinkUsb: {
-            if (m_hDevice == platform::kInvalidDevice || length <= 0) return 0;
-            platform::UsbBackend& usb = platform::GetUsbBackend();
-            while (total < length) {
-                unsigned long error = 0;
-                uint32_t done = 0;
-                const bool ok = usb.Read(m_hDevice, p + total, static_cast<uint32_t>(length - total),
-                                         &done, &error);
-                if (!ok || done == 0) {
-                    const uint32_t code = ok ? kNoProgressError : static_cast<uint32_t>(error);
-                    RecordError(kErrUsbRead, code);
-                    TRACE_ERROR("CPrinterIO::Recv", code, "ReadFile");
-                    return -1;
-                }
-                total += static_cast<int32_t>(done > static_cast<uint32_t>(length - total)
-                                                  ? static_cast<uint32_t>(length - total)
-                                                  : done);
-            }
-            return total;
-        }
+            open = m_socket != platform::kInvalidSocket;
+            break;
+        case kLinkUsb:
+            open = m_hDevice != platform::kInvalidDevice;
+            break;
         case kLinkLibrary:
-            if (m_hPrinter == -1 || length <= 0) return 0;
-            while (total < length) {
-                int32_t done = 0;
-                const int32_t r = m_qv71XXRead != nullptr
-                                      ? m_qv71XXRead(m_hPrinter, p + total, length - total, &done)
-                                      : -1;
-                if (r != 0 || done <= 0) {
-                    TRACE_ERROR("CPrinterIO::Recv",
-                                r != 0 ? static_cast<uint32_t>(platform::LastError()) : kNoProgressError,
-                                "m_qv71XXRead");
-                    return -1;
-                }
-                total += done > length - total ? length - total : done;
-            }
-            return total;
+            open = m_hPrinter != -1;
+            break;
         default:
-            TRACE_ERROR("CPrinterIO::Recv", kErrorDeviceNotConnected, "通信経路種別=[%d]", m_linkKind);
+            TraceError(__LINE__, d.function, kErrorDeviceNotConnected, "通信経路種別=[%d]",
+                       m_linkKind);
             return 0;
     }
+    if (!open || length <= 0) return 0;
+
+    platform::UsbBackend& usb = platform::GetUsbBackend();
+    int32_t total = 0;
+    while (total < length) {
+        const int32_t remaining = length - total;
+        unsigned long error = 0;
+        int32_t done = -1;
+        const char* call = nullptr;
+        switch (m_linkKind) {
+            case kLinkTcp:
+                call = d.socketCall;
+                done = sending ? platform::SocketSend(m_socket, p + total, remaining, &error)
+                               : platform::SocketRecv(m_socket, p + total, remaining, &error);
+                break;
+            case kLinkUsb: {
+                call = d.deviceCall;
+                uint32_t moved = 0;
+                const bool ok = sending
+                                    ? usb.Write(m_hDevice, p + total,
+                                                static_cast<uint32_t>(remaining), &moved, &error)
+                                    : usb.Read(m_hDevice, p + total,
+                                               static_cast<uint32_t>(remaining), &moved, &error);
+                done = ok ? static_cast<int32_t>(moved > static_cast<uint32_t>(remaining)
+                                                     ? static_cast<uint32_t>(remaining)
+                                                     : moved)
+                          : -1;
+                break;
+            }
+            default: {
+                call = d.libraryCall;
+                int32_t moved = 0;
+                int32_t r = -1;
+                if (sending && m_qv71XXWrite != nullptr)
+                    r = m_qv71XXWrite(m_hPrinter, p + total, remaining, &moved);
+                else if (!sending && m_qv71XXRead != nullptr)
+                    r = m_qv71XXRead(m_hPrinter, p + total, remaining, &moved);
+                if (r != 0) error = platform::LastError();
+                done = r == 0 ? (moved > remaining ? remaining : moved) : -1;
+                break;
+            }
+        }
+        if (done <= 0) {
+            const uint32_t code = done < 0 ? static_cast<uint32_t>(error) : kNoProgressError;
+            if (m_linkKind == kLinkUsb) RecordError(d.category, code);
+            TraceError(__LINE__, d.function, code, "%s", call);
+            return -1;
+        }
+        total += done;
+    }
+    return total;
 }
 
 int32_t CPrinterIO::SendRecv(CommandBlock* request, int32_t payloadLength, CommandBlock* reply,

@@ -134,6 +134,12 @@ private:
     void BuildCommandTable();  // fills rows 0 to 26 (commands/)
     void ClearReplyAreas();    // the 51-, 60- and 64-byte areas
 
+public:
+    struct Direction;
+
+private:
+    int32_t Transfer(const Direction& direction, void* data, int32_t length);
+
     // The USB backend that opened m_hDevice. A handle is closed through it
     // only while it is still the backend in force.
     platform::UsbBackend* m_usbBackend = nullptr;

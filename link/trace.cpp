@@ -82,8 +82,7 @@ void TraceError(int line, const char* function, uint32_t errorNumber, const char
     WriteTraceLine(line, function, errorNumber, message);
 }
 
-void TraceErrorW(int line, const char* function, uint32_t errorNumber, const wchar_t* format,
-                 ...) {
+void TraceErrorW(int line, const char* function, uint32_t errorNumber, const wchar_t* format, ...) {
     std::vector<wchar_t> buffer(256);
     int n = -1;
     // vswprintf reports a buffer that is too small only as a failure: grow.

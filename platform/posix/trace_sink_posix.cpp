@@ -24,10 +24,14 @@ namespace {
 // keep their Win32 meaning here (22 would otherwise read as EINVAL).
 const char* Win32Text(unsigned long code) {
     switch (code) {
-        case 13: return "The data is invalid.";
-        case 22: return "The device does not recognize the command.";
-        case 1167: return "The device is not connected.";
-        default: return nullptr;
+        case 13:
+            return "The data is invalid.";
+        case 22:
+            return "The device does not recognize the command.";
+        case 1167:
+            return "The device is not connected.";
+        default:
+            return nullptr;
     }
 }
 

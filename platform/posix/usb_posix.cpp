@@ -44,7 +44,9 @@ bool ReadAttribute(const std::string& path, std::string* value) {
 }
 
 bool IsHex4(const std::string& s) {
-    return s.size() == 4 && std::all_of(s.begin(), s.end(), [](char c) { return isxdigit(static_cast<unsigned char>(c)) != 0; });
+    return s.size() == 4 && std::all_of(s.begin(), s.end(), [](char c) {
+               return isxdigit(static_cast<unsigned char>(c)) != 0;
+           });
 }
 
 std::vector<std::string> ListDirectory(const std::string& dir, int* error) {
