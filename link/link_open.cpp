@@ -152,6 +152,11 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         std::string id = member.instanceId;
         for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         if (id.find(pattern) == std::string::npos) continue;
+        if (!member.interfaceFound) {
+            TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(member.interfaceError),
+                        "SetupDiEnumDeviceInterfaces");
+            break;
+        }
         // A member without a usable interface is passed over.
         if (member.path.empty()) continue;
         path = member.path;

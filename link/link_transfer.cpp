@@ -66,7 +66,9 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
     }
     if (!open || length <= 0) return 0;
 
-    platform::UsbBackend& usb = platform::GetUsbBackend();
+    // A device handle moves through the backend that opened it.
+    platform::UsbBackend& usb =
+        m_usbBackend != nullptr ? *m_usbBackend : platform::GetUsbBackend();
     int32_t total = 0;
     while (total < length) {
         const int32_t remaining = length - total;
@@ -119,7 +121,9 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
 
 int32_t CPrinterIO::SendRecv(CommandBlock* request, int32_t payloadLength, CommandBlock* reply,
                              uint32_t replyLimit) {
-    if (payloadLength < 0 || payloadLength > 0x7FFFFFFF - 6) return -1;
+    if (request == nullptr || reply == nullptr || payloadLength < 0 ||
+        payloadLength > 0x7FFFFFFF - 6 || (payloadLength > 0 && request->data == nullptr))
+        return -1;
     // Header and payload leave in one send.
     const int32_t frameLength = payloadLength + 6;
     std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[static_cast<size_t>(frameLength)]);

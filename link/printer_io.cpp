@@ -44,9 +44,33 @@ void CPrinterIO::ResetForTest() {
     Close();
     m_hDevice = platform::kInvalidDevice;
     m_socket = platform::kInvalidSocket;
+    m_usbBackend = nullptr;
     m_hPrinter = -1;
+    m_hLibrary = nullptr;
+    m_qv71XXOpenPrinter = nullptr;
+    m_qv71XXWriteData = nullptr;
+    m_qv71XXReadData = nullptr;
+    m_qv71XXWrite = nullptr;
+    m_qv71XXRead = nullptr;
+    m_qv71XXWriteReadComplete = nullptr;
+    m_qv71XXClosePrinter = nullptr;
+    m_qv71XXTerminate = nullptr;
+    m_qv71XXNetPrinterReservCommand = nullptr;
     m_errorCategory = 0;
     m_errorDetail = 0;
     memset(m_errorInfo, 0, sizeof m_errorInfo);
     memset(m_productInfo, 0, sizeof m_productInfo);
+}
+
+void ResetLinkForTest() {
+    g_printerIO.ResetForTest();
+    g_linkKind = kLinkNone;
+    g_vendorIdText.clear();
+    g_productIdText.clear();
+    g_deviceIndexText.clear();
+    g_activeLibrary = 0;
+    memset(g_libraries, 0, sizeof g_libraries);
+    memset(&g_selectedPrinter, 0, sizeof g_selectedPrinter);
+    SetTcpReceiveTimeoutForTest(30000);
+    platform::SetUsbReadTimeoutForTest(0);
 }

@@ -127,7 +127,8 @@ public:
     uint32_t m_errorDetail = 0;
     uint8_t m_errorCategory = 0;
 
-    // Tests: closes any link and forgets the error record.
+    // Tests: closes any link, forgets the library binding and the error
+    // record.
     void ResetForTest();
 
 private:
@@ -147,6 +148,11 @@ private:
 
 // Milliseconds a TCP receive waits (30 s); tests may shorten it.
 void SetTcpReceiveTimeoutForTest(uint32_t ms);
+
+// Tests: closes any link, clears the error record and puts the link
+// settings (kind, the three texts, the library table, the selected printer)
+// and the receive time-outs back to their values at process start.
+void ResetLinkForTest();
 
 // The global link object (app/globals.cpp).
 extern CPrinterIO g_printerIO;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,12 @@ bool ReadAttribute(const std::string& path, std::string* value) {
         line.pop_back();
     *value = line;
     return true;
+}
+
+int64_t NowMs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 bool IsHex4(const std::string& s) {
@@ -103,12 +110,16 @@ public:
             // sysfs spells the ids in lower case; the instance id does not.
             for (std::string* hex : {&vid, &pid})
                 for (char& c : *hex) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-            if (!ReadAttribute(dir + "/serial", &serial) || serial.empty()) serial = name;
+            // A serial that cannot be read counts as none.
+            if (!ReadAttribute(dir + "/serial", &serial)) serial.clear();
             UsbMember m;
             char id[64];
             snprintf(id, sizeof id, "USB\\VID_%s&PID_%s\\", vid.c_str(), pid.c_str());
-            m.instanceId = std::string(id) + serial;
+            m.instanceId = std::string(id) + (serial.empty() ? name : serial);
             m.path = PrinterNode(root, dir, name);
+            m.location = name;
+            m.serial = serial;
+            if (!m.path.empty()) m.wayIn = "device node";
             members->push_back(std::move(m));
         }
         return true;
@@ -146,13 +157,15 @@ public:
         }
     }
 
-    // Waits at most kUsbReadTimeoutMs for data: a printer that stops
-    // answering must not hang the updater for ever.
+    // Waits at most UsbReadTimeoutMs() (30 s) for data: a printer that
+    // stops answering must not hang the updater for ever.
     bool Read(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
               unsigned long* error) override {
         pollfd p{static_cast<int>(h), POLLIN, 0};
+        const int64_t deadline = NowMs() + UsbReadTimeoutMs();
         for (;;) {
-            const int r = poll(&p, 1, static_cast<int>(kUsbReadTimeoutMs));
+            const int64_t left = deadline - NowMs();
+            const int r = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
             if (r > 0) break;
             if (r == 0) {
                 *error = ETIMEDOUT;

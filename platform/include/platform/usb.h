@@ -27,6 +27,17 @@ struct UsbMember {
     // Device path to open; empty when the member has no usable interface
     // (it is passed over).
     std::string path;
+    // False when the device interface at the member's ordinal could not be
+    // had (a matching member ends the search there, with interfaceError
+    // traced).
+    bool interfaceFound = true;
+    unsigned long interfaceError = 0;
+    // For listings only (a backend may leave them empty): where the device
+    // sits on the bus (e.g. "1-1.4"), its serial number as the device
+    // reports it, and the way in that path leads to (e.g. "device node").
+    std::string location;
+    std::string serial;
+    std::string wayIn;
 };
 
 class UsbBackend {
@@ -48,10 +59,32 @@ public:
 
 // Milliseconds a USB read waits for data before it fails.
 constexpr uint32_t kUsbReadTimeoutMs = 30000;
+// The wait the platform's own backend applies (kUsbReadTimeoutMs unless a
+// test shortened it; 0 restores the default).
+uint32_t UsbReadTimeoutMs();
+void SetUsbReadTimeoutForTest(uint32_t ms);
 
 // The backend in force: the platform's own unless one was installed.
 UsbBackend& GetUsbBackend();
 // Installs backend (not owned); nullptr restores the platform's own.
 void SetUsbBackend(UsbBackend* backend);
+
+// One printer of a listing (quillon --list).
+struct UsbPrinterListing {
+    std::string instanceId;
+    std::string location;  // bus path; the instance id when the backend has none
+    std::string serial;    // "" when the device has none
+    std::string wayIn;     // "device node", "device interface", ...; "" when none
+    std::string path;      // what would be opened; "" when nothing can be
+    bool openable = false;
+    unsigned long openError = 0;  // why it could not be opened (0: no path)
+};
+
+// Lists, through the backend in force, the devices whose upper-cased
+// instance id contains "VID_%04X&PID_%04X", in the system's order, and
+// tries to open (and at once closes) each. False with *error when the
+// device set cannot be had.
+bool ListUsbPrinters(uint16_t vendorId, uint16_t productId,
+                     std::vector<UsbPrinterListing>* printers, unsigned long* error);
 
 }  // namespace platform
