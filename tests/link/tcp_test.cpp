@@ -1,0 +1,232 @@
+// Sending and receiving over TCP: against the virtual printer on a
+// loopback port, and against a scripted peer that misbehaves.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/transport/printer_host.h"
+#include "sim/transport/tcp_server.h"
+#include "sim/transport/unique_fd.h"
+#include "tests/link/link_fixture.h"
+
+namespace {
+
+using linktest::TraceLine;
+using linktest::WithoutLineNumber;
+
+// A loopback peer that accepts one connection and runs a script on it in a
+// thread of its own.
+class ScriptedPeer {
+public:
+    using Script = std::function<void(int fd)>;
+    explicit ScriptedPeer(Script script) : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_.get(), 1);
+        socklen_t n = sizeof a;
+        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &n);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this, script = std::move(script)] {
+            pollfd p{listener_.get(), POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0) return;
+            sim::UniqueFd c(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (c) script(c.get());
+        });
+    }
+    ~ScriptedPeer() { thread_.join(); }
+    uint16_t port() const { return port_; }
+
+    // Reads exactly n bytes within 3 s.
+    static std::vector<uint8_t> Read(int fd, size_t n) {
+        std::vector<uint8_t> out;
+        while (out.size() < n) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0) break;
+            uint8_t buf[256];
+            const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
+            if (r <= 0) break;
+            out.insert(out.end(), buf, buf + r);
+        }
+        return out;
+    }
+    static void Write(int fd, const std::vector<uint8_t>& bytes) {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t r = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (r <= 0) return;
+            done += static_cast<size_t>(r);
+        }
+    }
+    // Waits (at most 3 s) until the client closes its side.
+    static void UntilClosed(int fd) {
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0) return;
+            uint8_t buf[256];
+            if (::recv(fd, buf, sizeof buf, 0) <= 0) return;
+        }
+    }
+
+private:
+    sim::UniqueFd listener_;
+    uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+class TcpLinkTest : public linktest::LinkTest {
+protected:
+    int32_t SystemInfo(uint32_t limit) {
+        buffer.assign(limit + 8, 0xEE);
+        CommandBlock request{0x1C, 'Y', 51, nullptr};
+        reply = CommandBlock{0, 0, 0, buffer.data()};
+        return g_printerIO.SendRecv(&request, 0, &reply, limit);
+    }
+    std::vector<uint8_t> buffer;
+    CommandBlock reply{};
+};
+
+TEST_F(TcpLinkTest, ExchangesWithTheVirtualPrinter) {
+    sim::VirtualPrinter printer;
+    sim::PrinterHost host(printer);
+    sim::TcpServer server(host, 0);
+    std::string error;
+    ASSERT_TRUE(server.Listen(&error)) << error;
+    server.Start();
+    ASSERT_EQ(g_printerIO.Open(server.port(), "127.0.0.1"), 1);
+    EXPECT_EQ(g_printerIO.m_linkKind, kLinkTcp);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(SystemInfo(51), 51);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()) + 38, 4), "1.2 ");
+    }
+    uint8_t byte = 0;
+    EXPECT_EQ(g_printerIO.Send(&byte, 0), 0);
+    EXPECT_EQ(g_printerIO.Recv(&byte, 0), 0);
+    g_printerIO.Close();
+    server.Stop();
+    EXPECT_EQ(server.accepted(), 1u);
+    EXPECT_TRUE(traces.empty());
+}
+
+// Replies a peer sends after reading the 6-byte FS Y request; the peer then
+// closes the connection.
+struct PeerCase {
+    const char* name;
+    std::vector<uint8_t> reply;
+    int32_t result;
+    const char* tracedCall;  // the one trace line's message; null for none
+};
+
+class TcpPeerTest : public TcpLinkTest, public ::testing::WithParamInterface<PeerCase> {};
+
+std::vector<uint8_t> Header(uint8_t letter, uint32_t length) {
+    return {0x1C, letter, static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+            static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+TEST_P(TcpPeerTest, EndsWithoutHangingAndTracesOnce) {
+    ScriptedPeer peer([reply = GetParam().reply](int fd) {
+        ScriptedPeer::Read(fd, 6);
+        ScriptedPeer::Write(fd, reply);
+        ::shutdown(fd, SHUT_WR);
+        ScriptedPeer::UntilClosed(fd);
+    });
+    ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SystemInfo(60), GetParam().result);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    if (GetParam().tracedCall == nullptr) {
+        EXPECT_TRUE(traces.empty());
+    } else {
+        ASSERT_EQ(traces.size(), 1u);
+        EXPECT_EQ(WithoutLineNumber(traces[0]),
+                  TraceLine("CPrinterIO::Recv", GetParam().tracedCall, 1167));
+    }
+    EXPECT_EQ(g_printerIO.m_errorCategory, 0);  // TCP failures are not recorded
+    g_printerIO.Close();
+}
+
+std::vector<uint8_t> Bytes(size_t n) {
+    std::vector<uint8_t> out(n);
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(i + 1);
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, TcpPeerTest,
+    ::testing::Values(
+        PeerCase{"ClosesWithoutReply", {}, -1, "recv"},
+        PeerCase{"ShortHeader", {0x1C, 'Y', 0}, -1, "recv"},
+        PeerCase{"ClosesMidPayload", Concat(Header('Y', 51), Bytes(20)), -1, "recv"},
+        PeerCase{"HugeAnnouncedLengthReadsTheLimit", Concat(Header('Y', 0xFFFFFFF0u), Bytes(60)),
+                 60, nullptr},
+        PeerCase{"NegativeLookingLengthReadsTheLimit", Concat(Header('Y', 0x80000000u), Bytes(60)),
+                 60, nullptr},
+        PeerCase{"EmptyReply", Header('Y', 0), 0, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TcpLinkTest, HugeAnnouncedLengthStoresTheLimitInTheBlock) {
+    ScriptedPeer peer([](int fd) {
+        ScriptedPeer::Read(fd, 6);
+        ScriptedPeer::Write(fd, Concat(Header('Y', 0xFFFFFFF0u), Bytes(100)));
+        ScriptedPeer::UntilClosed(fd);
+    });
+    ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
+    ASSERT_EQ(SystemInfo(60), 60);
+    EXPECT_EQ(reply.length, 60u);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 60), Bytes(60));
+    EXPECT_EQ(buffer[60], 0xEE);
+    g_printerIO.Close();
+}
+
+TEST_F(TcpLinkTest, PeerThatNeverAnswersTimesOut) {
+    SetTcpReceiveTimeoutForTest(200);
+    ScriptedPeer peer([](int fd) { ScriptedPeer::UntilClosed(fd); });
+    ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SystemInfo(51), -1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(150));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Recv", "recv", ETIMEDOUT));
+    g_printerIO.Close();
+}
+
+TEST_F(TcpLinkTest, SendToAClosedPeerFailsWithTheSocketsError) {
+    ScriptedPeer peer([](int fd) {
+        // Reset the connection: linger 0 and close.
+        linger l{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    });
+    ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<uint8_t> data(1 << 20, 0x55);
+    int32_t r = 0;
+    for (int i = 0; i < 20 && r != -1; ++i) r = g_printerIO.Send(data.data(), static_cast<int32_t>(data.size()));
+    EXPECT_EQ(r, -1);
+    ASSERT_EQ(traces.size(), 1u);
+    const std::string line = WithoutLineNumber(traces[0]);
+    EXPECT_TRUE(line == TraceLine("CPrinterIO::Send", "send", ECONNRESET) ||
+                line == TraceLine("CPrinterIO::Send", "send", EPIPE))
+        << line;
+    EXPECT_EQ(g_printerIO.m_errorCategory, 0);
+    g_printerIO.Close();
+}
+
+}  // namespace

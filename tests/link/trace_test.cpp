@@ -1,0 +1,124 @@
+// The trace line and the error record.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "link/trace.h"
+#include "tests/link/link_fixture.h"
+
+namespace {
+
+using linktest::LinkTest;
+using linktest::WithoutLineNumber;
+
+class TraceTest : public LinkTest {};
+
+TEST_F(TraceTest, LineHasFunctionLineMessageAndSystemText) {
+    TraceError(412, "CPrinterIO::Send", kErrorDeviceNotConnected, "%s", "send");
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(traces[0], "CPrinterIO::Send() [412] send -[The device is not connected.]\n");
+}
+
+// The numbers the updater passes as constants keep their Win32 texts on
+// every platform; a number the system has no text for shows "(null)".
+struct TextCase {
+    uint32_t number;
+    const char* text;
+};
+
+class SystemTextTest : public TraceTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(SystemTextTest, BracketsHoldTheSystemsText) {
+    TraceError(7, "F", GetParam().number, "m");
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(traces[0], std::string("F() [7] m -[") + GetParam().text + "]\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, SystemTextTest,
+    ::testing::Values(TextCase{13, "The data is invalid."},
+                      TextCase{22, "The device does not recognize the command."},
+                      TextCase{1167, "The device is not connected."},
+                      TextCase{0x7FFFFFF0u, "(null)"}, TextCase{4096, "(null)"}),
+    [](const auto& info) { return "Error" + std::to_string(info.param.number); });
+
+TEST_F(TraceTest, FinishedMessageIsNotFormattedTwice) {
+    // The message is formatted once; a '%' that the formatting produced is
+    // appended as it stands.
+    TraceError(1, "F", 13, "%s", "100% of %d bytes %s");
+    TraceError(2, "F", 13, "rate %d%%", 50);
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_EQ(traces[0], "F() [1] 100% of %d bytes %s -[The data is invalid.]\n");
+    EXPECT_EQ(traces[1], "F() [2] rate 50% -[The data is invalid.]\n");
+}
+
+TEST_F(TraceTest, WideMessageCarriesNonAsciiPathAsUtf8) {
+    TraceErrorW(33, "CPrinterIO::Open", 2, L"CreateFile(%ls)", L"/dev/usb/\u30D7\u30EA\u30F3\u30BF");
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              linktest::TraceLine("CPrinterIO::Open",
+                                  "CreateFile(/dev/usb/\xE3\x83\x97\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xBF)",
+                                  2));
+}
+
+TEST_F(TraceTest, LongMessageIsKeptWhole) {
+    const std::string big(3000, 'x');
+    TraceError(9, "F", 22, "%s", big.c_str());
+    std::wstring wbig(3000, L'y');
+    TraceErrorW(10, "F", 22, L"%ls", wbig.c_str());
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_NE(traces[0].find(big + " -["), std::string::npos);
+    EXPECT_NE(traces[1].find(std::string(3000, 'y') + " -["), std::string::npos);
+}
+
+TEST_F(TraceTest, TransferWithoutLinkTracesTheKindAndSendsNothing) {
+    uint8_t byte = 0;
+    EXPECT_EQ(g_printerIO.Send(&byte, 1), 0);
+    EXPECT_EQ(g_printerIO.Recv(&byte, 1), 0);
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              "CPrinterIO::Send() [N] 通信経路種別=[0] -[The device is not connected.]\n");
+    EXPECT_EQ(WithoutLineNumber(traces[1]),
+              "CPrinterIO::Recv() [N] 通信経路種別=[0] -[The device is not connected.]\n");
+    // An exchange without a link fails; nothing of it reaches the record.
+    CommandBlock request{0x1C, 'Y', 51, nullptr};
+    uint8_t buffer[51];
+    CommandBlock reply{0, 0, 0, buffer};
+    EXPECT_EQ(g_printerIO.SendRecv(&request, 0, &reply, 51), -1);
+    EXPECT_EQ(g_printerIO.m_errorCategory, 0);
+    EXPECT_EQ(g_printerIO.m_errorDetail, 0u);
+}
+
+// The error record keeps the first failure, the two fields independently.
+struct RecordCase {
+    const char* name;
+    std::vector<std::pair<uint8_t, uint32_t>> failures;
+    uint8_t category;
+    uint32_t detail;
+};
+
+class ErrorRecordTest : public TraceTest, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(ErrorRecordTest, FirstFailureWinsPerField) {
+    for (const auto& [category, detail] : GetParam().failures)
+        g_printerIO.RecordError(category, detail);
+    EXPECT_EQ(g_printerIO.m_errorCategory, GetParam().category);
+    EXPECT_EQ(g_printerIO.m_errorDetail, GetParam().detail);
+    EXPECT_TRUE(traces.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, ErrorRecordTest,
+    ::testing::Values(
+        RecordCase{"Empty", {}, 0, 0},
+        RecordCase{"WriteThenRead", {{2, 31}, {3, 5}}, 2, 31},
+        RecordCase{"CodeZeroThenCode", {{2, 0}, {3, 5}}, 2, 5},
+        RecordCase{"OpenThenWriteThenRead", {{1, 2}, {2, 9}, {3, 110}}, 1, 2},
+        RecordCase{"ReadOnly", {{3, 110}}, 3, 110},
+        RecordCase{"LargeDetail", {{3, 0xFFFFFFFFu}, {2, 1}}, 3, 0xFFFFFFFFu}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
