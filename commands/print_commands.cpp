@@ -3,6 +3,8 @@
 // printer's business.
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "commands/length_request.h"
@@ -16,6 +18,7 @@ constexpr uint8_t kESC = 0x1B;
 constexpr uint32_t kPlaneBytes = 2662400;    // 2048 x 1300, one byte per pixel
 constexpr uint32_t kDmaHeadBytes = 26;       // ESC J and 24 zero bytes
 constexpr uint32_t kDmaPayloadBytes = kDmaHeadBytes + kPlaneBytes;
+constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
 // The payload of an FS P frame under construction: ESC, the letter, then
 // the parameter part.
@@ -145,12 +148,17 @@ int CPrinterIO::CmdDma2(ArgVector args) {
     const int passes = (args[0] != nullptr && args[0][0] == '0') ? 3 : 1;
 
     // One buffer for every pass: ESC J, 24 zero bytes, one plane.
-    std::vector<uint8_t> buffer(kDmaPayloadBytes, 0);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kDmaPayloadBytes]);
+    if (!buffer) {
+        TRACE_ERROR("CPrinterIO::CmdDma2", kErrorNotEnoughMemory, "転送バッファ確保失敗");
+        return 0;
+    }
+    memset(buffer.get(), 0, kDmaHeadBytes);
     buffer[0] = kESC;
     buffer[1] = 'J';
     for (int pass = 0; pass < passes; ++pass) {
         memcpy(&buffer[kDmaHeadBytes], image + static_cast<size_t>(pass) * kPlaneBytes, kPlaneBytes);
-        if (!SendFsP(this, "CPrinterIO::CmdDma2", buffer.data(), kDmaPayloadBytes)) return 0;
+        if (!SendFsP(this, "CPrinterIO::CmdDma2", buffer.get(), kDmaPayloadBytes)) return 0;
     }
     return 1;
 }

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "commands/length_request.h"
 #include "link/byte_order.h"
 #include "link/trace.h"
+#include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace {
@@ -23,7 +23,7 @@ constexpr uint32_t kAnyNetOrder = 0;
 constexpr size_t kRecordHeader = 6;
 // Collecting stops when no room is left for a header and one record.
 constexpr size_t kMinRoom = kRecordHeader + kSearchRecordSize;
-constexpr std::time_t kWindowSeconds = 3;
+constexpr uint32_t kWindowSeconds = 3;
 
 // Owns the search socket; closes it on every way out.
 class SearchSocket {
@@ -93,6 +93,13 @@ int WalkSearchReplies(const uint8_t* data, size_t received, const std::string& p
     return taken;
 }
 
+bool SearchWindowClosed(uint32_t startTick, uint32_t nowTick) {
+    // The clock read in whole seconds: the reading at the start falls
+    // somewhere inside its second, so the window lasts 2 to 3 seconds.
+    const uint64_t sinceSecondStart = startTick % 1000u + uint64_t{nowTick - startTick};
+    return sinceSecondStart / 1000u >= kWindowSeconds;
+}
+
 int CPrinterIO::CmdSearchPrinter(ArgVector args) {
     // The maximum and the reply array are needed before anything is sent.
     if (args == nullptr || args[3] == nullptr || args[4] == nullptr) {
@@ -113,6 +120,12 @@ int CPrinterIO::CmdSearchPrinter(ArgVector args) {
         return 0;
     }
     const uint32_t local = Present(args[2]) ? platform::ParseIPv4NetOrder(args[2]) : kAnyNetOrder;
+    // A text that is no dotted address converts to the broadcast address,
+    // which the socket library would accept as the source of the search.
+    if (local == kBroadcastNetOrder) {
+        TRACE_ERROR(kMethod, kErrorInvalidData, "bind");
+        return 0;
+    }
     if (!platform::Bind(socket.get(), local, kLocalPort, &error)) {
         TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "bind");
         return 0;
@@ -128,15 +141,20 @@ int CPrinterIO::CmdSearchPrinter(ArgVector args) {
     }
 
     // Datagrams land one after the other; receive errors and empty polls
-    // are simply repeated until the window closes.
+    // are simply repeated until the window closes. An empty poll yields for
+    // a millisecond rather than spinning the processor for three seconds.
     uint8_t buffer[kSearchBufferSize] = {};
     size_t received = 0;
-    const std::time_t start = std::time(nullptr);
-    while (kSearchBufferSize - received >= kMinRoom && std::time(nullptr) - start < kWindowSeconds) {
+    const uint32_t start = platform::TickCount();
+    while (kSearchBufferSize - received >= kMinRoom &&
+           !SearchWindowClosed(start, platform::TickCount())) {
         const int n = platform::SocketRecvFrom(socket.get(), buffer + received,
                                                static_cast<int>(kSearchBufferSize - received),
                                                &error);
-        if (n > 0) received += static_cast<size_t>(n);
+        if (n > 0)
+            received += static_cast<size_t>(n);
+        else
+            platform::WaitMs(1);
     }
 
     WalkSearchReplies(buffer, received, payload, atoi(args[3]),

@@ -32,3 +32,8 @@ std::vector<uint8_t> SearchDatagram(const std::string& payload);
 // number taken.
 int WalkSearchReplies(const uint8_t* data, size_t received, const std::string& payload,
                       int maxTaken, uint8_t* replies, char* countText);
+
+// True once the collection window that began at startTick (milliseconds of
+// the platform clock) has closed at nowTick: the clock, read in whole
+// seconds, has moved on by 3, so the window lasts between 2 and 3 seconds.
+bool SearchWindowClosed(uint32_t startTick, uint32_t nowTick);

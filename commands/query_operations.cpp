@@ -12,7 +12,7 @@ int ReservePrinter(char request, int32_t* result) {
             char resultText[256] = {};
             char* args[2] = {requestText, resultText};
             const int done = g_printerIO.CmdPrintReserve(args);
-            *result = static_cast<unsigned char>(resultText[0]) - '0';
+            if (result != nullptr) *result = static_cast<unsigned char>(resultText[0]) - '0';
             return done;
         }
         case kLinkUsb:
@@ -24,6 +24,9 @@ int ReservePrinter(char request, int32_t* result) {
 
 int QuerySystemInfo(uint8_t* destination51) {
     if (g_linkKind < kLinkTcp || g_linkKind > kLinkLibrary) return 31;
+    // Nowhere to copy to: refused like the status query does, before any
+    // traffic.
+    if (destination51 == nullptr) return 13;
     char length[] = "51";
     char* args[1] = {length};
     if (!g_printerIO.CmdSystemInfo(args)) return 17;

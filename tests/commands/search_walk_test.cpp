@@ -118,20 +118,6 @@ TEST(SearchWalkLongPayload, ComparedOverTheRecordOnly) {
     EXPECT_EQ(replies[0], 7);
 }
 
-TEST_F(CommandTest, SearchWithAForeignOwnAddressFailsAtBind) {
-    // Binding to an address this machine does not have fails before
-    // anything is sent.
-    platform::SetTraceObserver([this](std::string_view line) { traces.emplace_back(line); }, true);
-    std::vector<uint8_t> replies(32 * 16, 0);
-    Args args({"", "", "10.213.254.254", "16", nullptr, "0"});
-    args.SetAddress(4, replies.data());
-    EXPECT_EQ(g_printerIO.CmdSearchPrinter(args.get()), 0);
-    ASSERT_EQ(traces.size(), 1u);
-    EXPECT_NE(traces[0].find("CPrinterIO::CmdSearchPrinter() "), std::string::npos) << traces[0];
-    EXPECT_NE(traces[0].find("bind"), std::string::npos) << traces[0];
-    EXPECT_EQ(args.Text(5), "0");
-}
-
 TEST_F(CommandTest, SearchWithoutReplyArraySendsNothing) {
     platform::SetTraceObserver([this](std::string_view line) { traces.emplace_back(line); }, true);
     Args args({"", "", "", "16", nullptr, "0"});
@@ -139,6 +125,58 @@ TEST_F(CommandTest, SearchWithoutReplyArraySendsNothing) {
     EXPECT_EQ(g_printerIO.CmdSearchPrinter(nullptr), 0);
     ASSERT_EQ(traces.size(), 2u);
     EXPECT_NE(traces[0].find("引数エラー"), std::string::npos) << traces[0];
+}
+
+// Arbitrary bytes with lengths of every kind: the walk stays inside what
+// was collected, always advances, and takes no more than fits.
+TEST(SearchWalkArbitraryBytes, StaysInsideAndAdvances) {
+    const std::string payload = SearchPayload(nullptr, nullptr);
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    const uint32_t lengths[] = {0, 1, 26, 31, 32, 33, 570, 571, 602, 0x7FFFFFFF, 0xFFFFFFFF};
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<uint8_t> received(next() % (kSearchBufferSize + 1));
+        for (uint8_t& b : received) b = static_cast<uint8_t>(next());
+        // Plant plausible headers so that the walk goes past the first one.
+        for (size_t at = 0; at + 6 <= received.size(); at += 6 + 32) {
+            if (next() % 4 == 0) continue;
+            const uint32_t length = lengths[next() % (sizeof lengths / sizeof lengths[0])];
+            received[at + 2] = static_cast<uint8_t>(length >> 24);
+            received[at + 3] = static_cast<uint8_t>(length >> 16);
+            received[at + 4] = static_cast<uint8_t>(length >> 8);
+            received[at + 5] = static_cast<uint8_t>(length);
+        }
+        const int max = static_cast<int>(next() % 20) - 2;
+        // Exactly as many reply slots as could be taken.
+        std::vector<uint8_t> replies(32 * (received.size() / 38) + 1, 0xEE);
+        char count[256] = "none";
+        const int taken = WalkSearchReplies(received.data(), received.size(), payload, max,
+                                            replies.data(), count);
+        ASSERT_GE(taken, 0);
+        ASSERT_LE(taken, max < 0 ? 0 : max);
+        ASSERT_LE(static_cast<size_t>(taken), received.size() / 38);
+        ASSERT_EQ(replies.back(), 0xEE);
+        ASSERT_STREQ(count, taken == 0 ? "none" : std::to_string(taken).c_str());
+    }
+}
+
+TEST(SearchWindow, ClosesWhenTheWholeSecondsMoveOnByThree) {
+    // Started at the very beginning of a second: three full seconds.
+    EXPECT_FALSE(SearchWindowClosed(5000, 5000));
+    EXPECT_FALSE(SearchWindowClosed(5000, 7999));
+    EXPECT_TRUE(SearchWindowClosed(5000, 8000));
+    // Started late in a second: a little over two seconds.
+    EXPECT_FALSE(SearchWindowClosed(5999, 7999));
+    EXPECT_TRUE(SearchWindowClosed(5999, 8000));
+    // Never more than three seconds and never less than two, wherever the
+    // start falls, also across the wrap of the millisecond counter.
+    for (uint32_t start : {0u, 999u, 123456u, 0xFFFFFFFFu - 1500u}) {
+        EXPECT_FALSE(SearchWindowClosed(start, start + 1999)) << start;
+        EXPECT_TRUE(SearchWindowClosed(start, start + 3000)) << start;
+    }
 }
 
 }  // namespace

@@ -104,6 +104,27 @@ TEST_F(CommandTest, LogLengthDefaultCapAndCount) {
     EXPECT_EQ(byDefault.Text(2), "1500");
 }
 
+TEST_F(CommandTest, EmptyReplyClearsTheAreaAndSucceeds) {
+    Start();
+    ASSERT_EQ(g_printerIO.CmdSystemInfo(nullptr), 1);
+    ASSERT_NE(g_printerIO.m_systemInfo[42], 0);  // the identifier arrived
+    Args none({"0"});
+    EXPECT_EQ(g_printerIO.CmdSystemInfo(none.get()), 1);
+    EXPECT_EQ(Wire(frames()[1]), Hex("1C 59 00 00 00 00"));
+    for (uint8_t b : g_printerIO.m_systemInfo) EXPECT_EQ(b, 0);
+}
+
+TEST_F(CommandTest, LogAndDataRequestsNeedAVector) {
+    Start();
+    EXPECT_EQ(g_printerIO.CmdGetPrinterData(nullptr), 0);
+    EXPECT_EQ(g_printerIO.CmdGetPrinterLog(nullptr), 0);
+    EXPECT_TRUE(frames().empty());
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_NE(traces[0].find("CPrinterIO::CmdGetPrinterData() "), std::string::npos) << traces[0];
+    EXPECT_NE(traces[1].find("CPrinterIO::CmdGetPrinterLog() "), std::string::npos) << traces[1];
+    for (const auto& t : traces) EXPECT_NE(t.find("引数エラー"), std::string::npos) << t;
+}
+
 // Request code x printer result: which results are written back.
 struct ReserveCase {
     char request;

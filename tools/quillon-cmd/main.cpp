@@ -244,10 +244,14 @@ int Run(const RunOptions& options) {
         dataSize = asked;
         break;
     }
-    case kRowLog:
-        memory.assign(kLogBytes, 0);
+    case kRowLog: {
+        // The asked length, capped as the command caps it.
+        uint32_t asked = static_cast<uint32_t>(std::atoi(arguments.Text(0)));
+        if (asked > kLogBytes) asked = kLogBytes;
+        memory.assign(asked, 0);
         arguments.SetAddress(1, memory.data());
         break;
+    }
     case kRowSearch:
         memory.assign(kSearchRecordSize * kMaxSearchReplies, 0);
         arguments.SetAddress(4, memory.data());
@@ -257,9 +261,15 @@ int Run(const RunOptions& options) {
         const size_t needed = r == kRowNetSet ? kNetSettingsBytes
                               : arguments.Text(0)[0] == '0' ? 3 * kPlaneBytes
                                                            : kPlaneBytes;
-        if (options.in.empty())
-            return Fail(kExitBadArguments, "row " + std::to_string(r) + " needs --in FILE (" +
-                                               std::to_string(needed) + " bytes)");
+        if (options.in.empty()) {
+            // A setting area of zero bytes unless one is given.
+            if (r != kRowNetSet)
+                return Fail(kExitBadArguments, "row " + std::to_string(r) + " needs --in FILE (" +
+                                                   std::to_string(needed) + " bytes)");
+            memory.assign(needed, 0);
+            arguments.SetAddress(1, memory.data());
+            break;
+        }
         if (!ReadFile(options.in, &memory))
             return Fail(kExitBadArguments, "cannot read " + options.in);
         if (memory.size() != needed)
@@ -389,7 +399,7 @@ int main(int argc, char** argv) {
     CLI::Option* usb = runCmd->add_flag("--usb", run.link.usb, "The printer's USB device (QUILLON_USB_ROOT is honoured)");
     tcp->excludes(usb);
     runCmd->add_option("--in", run.in,
-                       "Data for row 10 (64-byte setting area) or row 25 (image: 7987200 bytes "
+                       "Data for row 10 (64-byte setting area; zero bytes without --in) or row 25 (image: 7987200 bytes "
                        "for data type 0, 2662400 otherwise)");
     runCmd->add_option("--out", run.out, "Save the data of row 5 (FS G) or row 6 (FS V) to FILE");
 
