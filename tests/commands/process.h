@@ -98,6 +98,12 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
+    // Asks the process to end (SIGTERM) and waits for it (bounded).
+    int Stop(int timeoutMs) {
+        if (m_pid > 0) ::kill(m_pid, SIGTERM);
+        return Wait(timeoutMs);
+    }
+
     const std::string& out() const { return m_outText; }
     const std::string& err() const { return m_errText; }
 

@@ -2,7 +2,10 @@
 // on 127.0.0.1, and the UDP search inside a pair of network namespaces that
 // the test makes and removes itself (the broadcast never leaves them).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +13,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "process.h"
 
@@ -29,6 +34,7 @@ public:
         std::error_code ec;
         if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
     }
+    const std::string& Path() const { return m_path; }
     std::string File(const std::string& name, const std::string& text) const {
         const std::string path = m_path + "/" + name;
         std::ofstream(path) << text;
@@ -76,6 +82,71 @@ TEST(QuillonCmdRun, RowsOverTcpAgainstTheVirtualPrinter) {
         for (const std::string& line : c.lines) EXPECT_NE(f.out.find(line), std::string::npos) << line;
     }
 }
+
+// One framed row run by quillon-cmd against its own zkq870-sim: what the
+// printer took in, from the summary it prints when it ends. The printer
+// refuses any frame whose letter, length or ending it does not know, so a
+// frame of the right size accepted without refusal is the table's frame.
+struct RowRun {
+    std::vector<std::string> args;  // after "run"; the link is added
+    uint64_t bytesIn;               // the frames' bytes, headers included
+    uint32_t frames;
+    bool usb = false;
+};
+
+class QuillonCmdRows : public ::testing::TestWithParam<RowRun> {};
+
+TEST_P(QuillonCmdRows, ThePrinterTakesTheRowsFrames) {
+    const RowRun& c = GetParam();
+    TempDir dir;
+    std::vector<std::string> runArgs{kCmd, "run"};
+    runArgs.insert(runArgs.end(), c.args.begin(), c.args.end());
+    std::vector<std::string> simArgs{kSim, "--max-seconds", "20"};
+    for (std::string& a : runArgs)
+        if (a == "IMAGE") a = dir.File("plane.bin", std::string(2662400, 'P'));
+    const std::string usbDir = dir.Path() + "/usb";
+    if (c.usb) {
+        simArgs.insert(simArgs.end(), {"--usb", usbDir});
+    } else {
+        simArgs.insert(simArgs.end(), {"--tcp", "0"});
+    }
+    Process sim(simArgs);
+    ASSERT_TRUE(sim.started());
+    const std::string ready = sim.WaitForErrLine(c.usb ? "ready usb " : "ready tcp 127.0.0.1:", 5000);
+    ASSERT_FALSE(ready.empty()) << sim.err();
+    if (c.usb) {
+        runArgs.insert(runArgs.begin(), {"env", "QUILLON_USB_ROOT=" + usbDir});
+        runArgs.push_back("--usb");
+    } else {
+        runArgs.insert(runArgs.end(), {"--tcp", ready.substr(std::string("ready tcp ").size())});
+    }
+    const Finished run = RunToEnd(runArgs, 10000);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find(": result 1"), std::string::npos) << run.out;
+
+    ASSERT_EQ(sim.Stop(5000), 0) << sim.err();
+    const auto summary = nlohmann::json::parse(sim.out(), nullptr, false);
+    ASSERT_FALSE(summary.is_discarded()) << sim.out();
+    EXPECT_EQ(summary["printer"]["framesReceived"], c.frames) << sim.out();
+    EXPECT_EQ(summary["printer"]["refusals"], 0u) << sim.out();
+    EXPECT_EQ(summary["transports"][c.usb ? "usb" : "tcp"]["bytesIn"], c.bytesIn) << sim.out();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QuillonCmdRows,
+    ::testing::Values(
+        RowRun{{"0"}, 6, 1}, RowRun{{"1"}, 6, 1}, RowRun{{"2"}, 6, 1}, RowRun{{"3"}, 6, 1},
+        RowRun{{"4"}, 6, 1}, RowRun{{"5", "--arg", "0=16"}, 6, 1}, RowRun{{"6"}, 6, 1},
+        RowRun{{"7"}, 7, 1}, RowRun{{"8"}, 7, 1}, RowRun{{"9"}, 6, 1},
+        RowRun{{"10"}, 6 + 64, 1},        // a zero-filled setting area
+        RowRun{{"12"}, 12, 1}, RowRun{{"13"}, 8, 1}, RowRun{{"14"}, 10, 1},
+        RowRun{{"15"}, 6 + 24, 1}, RowRun{{"16"}, 6 + 26, 1}, RowRun{{"17"}, 8, 1},
+        RowRun{{"18"}, 10, 1}, RowRun{{"19"}, 8, 1},
+        RowRun{{"25", "--arg", "0=1", "--in", "IMAGE"}, 6 + 26 + 2662400, 1},
+        RowRun{{"4"}, 6, 1, true}),  // the same over the USB device tree
+    [](const auto& info) {
+        return "Row" + info.param.args[0] + (info.param.usb ? "Usb" : "Tcp");
+    });
 
 TEST(QuillonCmdRun, BadArgumentsFailWithAMessage) {
     TempDir dir;
@@ -141,6 +212,7 @@ public:
     // Only the namespaces get addresses and links; the machine's own
     // namespace is not touched.
     bool Create(std::string* why) {
+        RemoveLeftovers();
         if (!(m_a = Ip({"netns", "add", a}, why))) return false;
         if (!(m_b = Ip({"netns", "add", b}, why))) return false;
         return Ip({"-n", a, "link", "add", "va", "type", "veth", "peer", "name", "vb", "netns", b},
@@ -158,6 +230,27 @@ public:
     const std::string b;
 
 private:
+    // Namespaces of an earlier run of this test that was killed before it
+    // could remove them (their process is gone).
+    static void RemoveLeftovers() {
+        const Finished list = RunToEnd({"ip", "netns", "list"}, 10000);
+        size_t at = 0;
+        while (at < list.out.size()) {
+            size_t end = list.out.find('\n', at);
+            if (end == std::string::npos) end = list.out.size();
+            const std::string name = list.out.substr(at, list.out.find(' ', at) < end
+                                                             ? list.out.find(' ', at) - at
+                                                             : end - at);
+            at = end + 1;
+            if (name.rfind("qcmd-a-", 0) != 0 && name.rfind("qcmd-b-", 0) != 0) continue;
+            const long pid = std::atol(name.c_str() + 7);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                std::string ignored;
+                Ip({"netns", "del", name}, &ignored);
+            }
+        }
+    }
+
     bool m_a = false;
     bool m_b = false;
 };
