@@ -1,5 +1,6 @@
 // The access-library link: the sample library reaching the virtual printer
 // over TCP, and counting the printers a library offers.
+#include <errno.h>
 #include <stdlib.h>
 
 #include <cstring>
@@ -151,6 +152,43 @@ TEST_F(LibraryLinkTest, EveryExchangeCompletesOnceAlsoWhenItFails) {
     for (size_t i = 1; i < traces.size(); ++i)
         EXPECT_NE(traces[i].find("m_qv71XX"), std::string::npos) << traces[i];
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);  // library failures are not recorded
+}
+
+TEST_F(LibraryLinkTest, FailedLibraryWriteIsTracedAndStillCompletesTheExchange) {
+    Serve();
+    ASSERT_EQ(g_printerIO.OpenLibrary(library.get()), 1);
+    // The library loses the printer behind the link's back.
+    auto closePrinter = library.Find<int32_t(int32_t)>("qv71XXClosePrinter");
+    ASSERT_NE(closePrinter, nullptr);
+    ASSERT_EQ(closePrinter(g_printerIO.m_hPrinter), 0);
+    EXPECT_EQ(Exchange('Y', 51, 51), -1);
+    EXPECT_EQ(completeCount(), 1);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Send", "m_qv71XXWrite", EBADF));
+    uint8_t b[4];
+    EXPECT_EQ(g_printerIO.Recv(b, 4), -1);
+    ASSERT_EQ(traces.size(), 2u);
+    EXPECT_EQ(WithoutLineNumber(traces[1]), TraceLine("CPrinterIO::Recv", "m_qv71XXRead", EBADF));
+    EXPECT_EQ(completeCount(), 1);  // plain transfers are no exchange
+}
+
+TEST_F(LibraryLinkTest, SampleLibraryEnumeratesWholeRecordsWithTheAddressAtByteEight) {
+    Serve();
+    setenv("QV71XX_SAMPLE_PRINTERS", "127.0.0.1:9100, 127.0.0.1:9101 ,,10.0.0.1:1", 1);
+    auto enumerate = library.Find<int32_t(void*, int32_t, int32_t*, int32_t*)>("qv71XXEnumPrinters");
+    ASSERT_NE(enumerate, nullptr);
+    int32_t needed = 0, count = 0;
+    ASSERT_EQ(enumerate(nullptr, 0, &needed, &count), 0);
+    EXPECT_EQ(needed, 3 * 1308);
+    EXPECT_EQ(count, 3);
+    // Room for two records and a part of a third: two are written.
+    std::vector<uint8_t> records(2 * 1308 + 1000, 0xEE);
+    ASSERT_EQ(enumerate(records.data(), static_cast<int32_t>(records.size()), &needed, &count), 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_STREQ(reinterpret_cast<const char*>(records.data() + 8), "127.0.0.1:9100");
+    EXPECT_STREQ(reinterpret_cast<const char*>(records.data() + 1308 + 8), "127.0.0.1:9101");
+    EXPECT_EQ(records[2 * 1308], 0xEE);  // the part record is left alone
+    unsetenv("QV71XX_SAMPLE_PRINTERS");
 }
 
 struct ReserveCase {
