@@ -162,6 +162,21 @@ TEST_F(LinkTest, FailedDeviceOpenWritesCategoryOneAndTracesThePath) {
     EXPECT_EQ(g_printerIO.m_errorDetail, 2u);
 }
 
+TEST_F(LinkTest, DeviceSetThatCannotBeHadIsTracedOnce) {
+    SysfsTree tree;
+    tree.Add({"1-1", "5b7d", "0023", "A", 0});
+    // The device folder is a file: the set of devices cannot be listed.
+    const fs::path devices = fs::path(getenv("QUILLON_USB_ROOT")) / "sys/bus/usb/devices";
+    fs::remove_all(devices);
+    std::ofstream(devices) << "";
+    EXPECT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 0);
+    EXPECT_EQ(g_printerIO.m_linkKind, kLinkNone);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              TraceLine("CPrinterIO::Open", "SetupDiGetClassDevs", ENOTDIR));
+    EXPECT_EQ(g_printerIO.m_errorCategory, 0);
+}
+
 // A loopback listener that the test accepts from itself.
 class Listener {
 public:
