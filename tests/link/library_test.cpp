@@ -319,3 +319,48 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// A library that reports more bytes moved than it was given room for must
+// not move the link past the caller's buffer; a negative count fails.
+struct LieCase {
+    const char* name;
+    int32_t lie;
+    int32_t sent;      // Send of 10 bytes
+    int32_t received;  // Recv of 6 bytes
+    int32_t exchange;  // SendRecv of FS Y with limit 3
+};
+
+class LyingLibraryTest : public linktest::LinkTest, public ::testing::WithParamInterface<LieCase> {};
+
+TEST_P(LyingLibraryTest, CountsAreBoundedByWhatWasAsked) {
+    Module lying(LINK_TEST_LYING_LIBRARY);
+    ASSERT_NE(lying.get(), nullptr);
+    lying.Find<void(int32_t)>("linkTestSetLie")(GetParam().lie);
+    const uint8_t replyBytes[] = {0x1C, 'Y', 0, 0, 0, 3, 'a', 'b', 'c'};
+    lying.Find<void(const uint8_t*, int32_t)>("linkTestSetReply")(replyBytes, sizeof replyBytes);
+    ASSERT_EQ(g_printerIO.OpenLibrary(lying.get()), 1);
+
+    const uint8_t data[10] = {};
+    EXPECT_EQ(g_printerIO.Send(data, 10), GetParam().sent);
+    std::vector<uint8_t> header(6 + 64, 0xEE);  // room past the 6 for an overrun to show
+    EXPECT_EQ(g_printerIO.Recv(header.data(), 6), GetParam().received);
+    std::vector<uint8_t> payload(3 + 64, 0xEE);
+    CommandBlock request{0x1C, 'Y', 3, nullptr};
+    CommandBlock reply{0, 0, 0, payload.data()};
+    EXPECT_EQ(g_printerIO.SendRecv(&request, 0, &reply, 3), GetParam().exchange);
+    if (GetParam().exchange == 3) {
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(payload.data()), 3), "abc");
+        EXPECT_EQ(payload[3], 0xEE);
+    }
+    g_printerIO.CloseLibrary();
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, LyingLibraryTest,
+                         ::testing::Values(LieCase{"Honest", 0, 10, 6, 3},
+                                           LieCase{"ReportsMore", 100, 10, 6, 3},
+                                           LieCase{"ReportsNegative", -1, -1, -1, -1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
