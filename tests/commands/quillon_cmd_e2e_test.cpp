@@ -166,7 +166,10 @@ TEST(QuillonCmdRun, BadArgumentsFailWithAMessage) {
         {{"run", "25", "--arg", "0=1", "--in", small, "--tcp", "127.0.0.1:1"},
          "holds 4 bytes; row 25 needs 2662400"},
         {{"run", "3", "--out", small, "--tcp", "127.0.0.1:1"}, "--out saves data only"},
-        {{"search", "--address", "10.1"}, "not a dotted IPv4 address"},
+        // What the command-line parser itself refuses ends the same way.
+        {{"run", "3", "--tcp", "127.0.0.1:1", "--usb"}, "excludes"},
+        {{"run", "x", "--usb"}, "ROW"},
+        {{}, "subcommand is required"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv{kCmd};
@@ -300,6 +303,18 @@ TEST(QuillonCmdSearch, FindsThePrinterInsideANamespacePair) {
     EXPECT_NE(two.out.find(DumpLine(1)), std::string::npos) << two.out;
     EXPECT_NE(two.out.find(DumpLine(2)), std::string::npos) << two.out;
     EXPECT_EQ(two.out.find(DumpLine(3)), std::string::npos) << two.out;
+
+    // Bad search arguments end before any socket is made (run inside the
+    // namespace all the same, so that nothing could leave the machine).
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--address", "10.1"}, std::vector<std::string>{"--max", "17"}}) {
+        std::vector<std::string> argv{"ip", "netns", "exec", ns.a, kCmd, "search"};
+        argv.insert(argv.end(), bad.begin(), bad.end());
+        const Finished f = RunToEnd(argv, 10000);
+        EXPECT_EQ(f.status, 2) << f.out << f.err;
+        EXPECT_NE(f.err.find(bad[0]), std::string::npos) << f.err;
+        EXPECT_EQ(f.out.find("search: result"), std::string::npos) << f.out;
+    }
 
     // Any local address, one keyword, every reply.
     const Finished all = RunToEnd(

@@ -119,4 +119,29 @@ INSTANTIATE_TEST_SUITE_P(
         SocketCase{"NoRouteForTheBroadcast", "", "sendto"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SearchArguments, MissingArrayOrVectorSendsNothing) {
+    const int status = InPrivateNetwork([] {
+        std::vector<std::string> traces;
+        platform::SetTraceObserver([&](std::string_view line) { traces.emplace_back(line); },
+                                   true);
+        char empty[256] = "", max[256] = "16", count[256] = "0";
+        char* noArray[6] = {empty, empty, empty, max, nullptr, count};
+        const bool refused = g_printerIO.CmdSearchPrinter(noArray) == 0 &&
+                             g_printerIO.CmdSearchPrinter(nullptr) == 0;
+        platform::SetTraceObserver(nullptr);
+        bool traced = traces.size() == 2;
+        for (const std::string& t : traces)
+            traced = traced && t.find("CPrinterIO::CmdSearchPrinter() ") == 0 &&
+                     t.find("引数エラー") != std::string::npos;
+        if (!refused || !traced) {
+            std::fprintf(stderr, "mismatch: refused %d, %zu trace lines\n", refused, traces.size());
+            for (const std::string& t : traces) std::fprintf(stderr, "  %s", t.c_str());
+            return 1;
+        }
+        return 0;
+    });
+    if (status == kNoNamespace) GTEST_SKIP() << "no network namespace of its own (needs root)";
+    EXPECT_EQ(status, 0) << "see the mismatch lines above";
+}
+
 }  // namespace

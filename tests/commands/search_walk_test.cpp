@@ -118,15 +118,6 @@ TEST(SearchWalkLongPayload, ComparedOverTheRecordOnly) {
     EXPECT_EQ(replies[0], 7);
 }
 
-TEST_F(CommandTest, SearchWithoutReplyArraySendsNothing) {
-    platform::SetTraceObserver([this](std::string_view line) { traces.emplace_back(line); }, true);
-    Args args({"", "", "", "16", nullptr, "0"});
-    EXPECT_EQ(g_printerIO.CmdSearchPrinter(args.get()), 0);
-    EXPECT_EQ(g_printerIO.CmdSearchPrinter(nullptr), 0);
-    ASSERT_EQ(traces.size(), 2u);
-    EXPECT_NE(traces[0].find("引数エラー"), std::string::npos) << traces[0];
-}
-
 // Arbitrary bytes with lengths of every kind: the walk stays inside what
 // was collected, always advances, and takes no more than fits.
 TEST(SearchWalkArbitraryBytes, StaysInsideAndAdvances) {

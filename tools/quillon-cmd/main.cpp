@@ -394,14 +394,18 @@ int main(int argc, char** argv) {
     RunOptions run;
     CLI::App* runCmd = app.add_subcommand("run", "Run one row of the command table");
     runCmd->add_option("ROW", run.row, "Row number (see list)")->required();
-    runCmd->add_option("--arg", run.args, "Slot text N=TEXT (repeatable)");
-    CLI::Option* tcp = runCmd->add_option("--tcp", run.link.tcp, "Printer at HOST[:PORT] (port 9100 by default)");
+    runCmd->add_option("--arg", run.args, "Slot text N=TEXT (repeatable)")->type_name("N=TEXT");
+    CLI::Option* tcp =
+        runCmd->add_option("--tcp", run.link.tcp, "Printer at HOST[:PORT] (port 9100 by default)")
+            ->type_name("HOST[:PORT]");
     CLI::Option* usb = runCmd->add_flag("--usb", run.link.usb, "The printer's USB device (QUILLON_USB_ROOT is honoured)");
     tcp->excludes(usb);
     runCmd->add_option("--in", run.in,
                        "Data for row 10 (64-byte setting area; zero bytes without --in) or row 25 (image: 7987200 bytes "
-                       "for data type 0, 2662400 otherwise)");
-    runCmd->add_option("--out", run.out, "Save the data of row 5 (FS G) or row 6 (FS V) to FILE");
+                       "for data type 0, 2662400 otherwise)")
+        ->type_name("FILE");
+    runCmd->add_option("--out", run.out, "Save the data of row 5 (FS G) or row 6 (FS V) to FILE")
+        ->type_name("FILE");
 
     SearchOptions search;
     CLI::App* searchCmd = app.add_subcommand("search", "Search the local network for printers (UDP broadcast)");
@@ -411,7 +415,13 @@ int main(int argc, char** argv) {
     searchCmd->add_option("--max", search.max, "Most replies to take (0 to 16)")
         ->check(CLI::Range(0, kMaxSearchReplies));
 
-    CLI11_PARSE(app, argc, argv);
+    // Every way of getting the command line wrong ends with the same status
+    // as the tool's own argument checks; --help ends with 0.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : kExitBadArguments;
+    }
 
     // Trace lines go to standard error as well as the debug channel.
     platform::SetTraceObserver([](std::string_view line) {
