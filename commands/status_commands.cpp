@@ -15,15 +15,6 @@ uint32_t ElementNumber(ArgVector args, int element, uint32_t fallback) {
     return static_cast<uint32_t>(atoi(args[element]));
 }
 
-void TraceExchangeFailure(const char* method, int32_t returned, int32_t expected) {
-    TraceError(__LINE__, method, kErrorBadCommand, "送受信失敗（戻り値=[%d] 期待値=[%d]）",
-               returned, expected);
-}
-
-void TraceArgumentError(const char* method) {
-    TraceError(__LINE__, method, kErrorInvalidData, "引数エラー");
-}
-
 int LengthRequest(CPrinterIO* io, const char* method, uint8_t letter, ArgVector args,
                   uint32_t defaultLength, uint32_t maxLength, uint8_t* area, size_t areaSize) {
     uint32_t length = ElementNumber(args, 0, defaultLength);
