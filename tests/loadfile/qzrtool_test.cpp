@@ -44,12 +44,21 @@ ToolRun RunTool(const std::string& arguments) {
     return run;
 }
 
+// The current test's name as one folder name: a parameterised test's name
+// holds a '/', which would leave a parent folder behind after TearDown.
+inline std::string FlatTestName() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return name;
+}
+
 class Qzrtool : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = std::filesystem::temp_directory_path() /
                 ("quillon-qzrtool-" + std::to_string(::getpid()) + "-" +
-                 testing::UnitTest::GetInstance()->current_test_info()->name());
+                 FlatTestName());
         std::filesystem::create_directories(m_dir);
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }

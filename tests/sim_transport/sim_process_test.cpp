@@ -40,12 +40,21 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
     return true;
 }
 
+// The current test's name as one folder name: a parameterised test's name
+// holds a '/', which would leave a parent folder behind after TearDown.
+inline std::string FlatTestName() {
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return name;
+}
+
 class SimProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
               ("zkq870-sim-test-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               FlatTestName());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
