@@ -2,132 +2,24 @@
 // output and error, waited for with bounds, and never left running.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace simtest {
 
-class SimProcess {
+class SimProcess : public testsupport::CChildProcess {
 public:
-    explicit SimProcess(std::vector<std::string> args) {
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return;
-        if (::pipe2(err, O_CLOEXEC) != 0) {
-            ::close(out[0]);
-            ::close(out[1]);
-            return;
-        }
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-        posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-        std::vector<char*> argv;
-        args.insert(args.begin(), ZKQ870_SIM_PATH);
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) m_pid = -1;
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_out = out[0];
-        m_err = err[0];
-    }
-    ~SimProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_out >= 0) ::close(m_out);
-        if (m_err >= 0) ::close(m_err);
-    }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    bool started() const { return m_pid > 0; }
-
-    // Waits for a line on standard error that starts with prefix; returns
-    // the line (empty after timeoutMs or when the process ends).
-    std::string WaitForLine(const std::string& prefix, int timeoutMs) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            size_t nl;
-            while ((nl = m_errText.find('\n', m_scanned)) != std::string::npos) {
-                const std::string line = m_errText.substr(m_scanned, nl - m_scanned);
-                m_scanned = nl + 1;
-                if (line.rfind(prefix, 0) == 0) return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  end - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0 || !ReadSome(m_err, &m_errText, static_cast<int>(left))) return {};
-        }
-    }
-
-    // Sends sig and waits (bounded) for the end; returns the exit status, or
-    // -1 when the process had to be killed.
-    int Stop(int sig, int timeoutMs) {
-        if (m_pid <= 0) return -1;
-        ::kill(m_pid, sig);
-        return Wait(timeoutMs);
-    }
-
-    int Wait(int timeoutMs) {
-        if (m_pid <= 0) return -1;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        int status = 0;
-        for (;;) {
-            // Keep the pipes drained so that the process never blocks on them.
-            ReadSome(m_out, &m_outText, 5);
-            ReadSome(m_err, &m_errText, 0);
-            const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-            if (r == m_pid) break;
-            if (std::chrono::steady_clock::now() >= end) {
-                ::kill(m_pid, SIGKILL);
-                ::waitpid(m_pid, nullptr, 0);
-                m_pid = -1;
-                return -1;
-            }
-        }
-        m_pid = -1;
-        while (ReadSome(m_out, &m_outText, 100)) {}
-        while (ReadSome(m_err, &m_errText, 100)) {}
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    const std::string& out() const { return m_outText; }
-    const std::string& err() const { return m_errText; }
+    // args follow the simulator's own path.
+    explicit SimProcess(std::vector<std::string> args) : CChildProcess(WithSim(std::move(args))) {}
 
 private:
-    // Appends what arrives on fd within timeoutMs; false at end of file or
-    // when nothing came.
-    static bool ReadSome(int fd, std::string* text, int timeoutMs) {
-        if (fd < 0) return false;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return false;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) return false;
-        text->append(buf, static_cast<size_t>(n));
-        return true;
+    static std::vector<std::string> WithSim(std::vector<std::string> args) {
+        args.insert(args.begin(), ZKQ870_SIM_PATH);
+        return args;
     }
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::string m_outText;
-    std::string m_errText;
-    size_t m_scanned = 0;
 };
 
 }  // namespace simtest
