@@ -12,7 +12,7 @@
 #include "link/printer_io.h"
 #include "platform/clock.h"
 #include "platform/trace_sink.h"
-#include "tests/update/scripted_usb.h"
+#include "tests/update/scripted_link_fixture.h"
 #include "update/fw_commands.h"
 
 namespace {
@@ -28,32 +28,9 @@ Bytes Frame(uint8_t letter, uint32_t parameter, uint8_t introducer = 0x1D) {
 
 Bytes Status(uint8_t mode, uint8_t condition) { return Reply({mode, condition}); }
 
-class FwLayer : public ::testing::Test {
+class FwLayer : public testing_update::ScriptedLinkTest {
 protected:
-    void SetUp() override { platform::SetTraceObserver([](std::string_view) {}, true); }
-    void TearDown() override {
-        CloseLink();
-        g_linkKind = 0;
-        platform::SetUsbBackend(nullptr);
-        platform::SetTraceObserver(nullptr);
-    }
-    void Add(const Bytes& b) { script.insert(script.end(), b.begin(), b.end()); }
-    // Installs the scripted printer and opens the link over it.
-    void Open() {
-        usb = std::make_unique<ScriptedUsb>(script.data(), script.size(), clock);
-        platform::SetUsbBackend(usb.get());
-        g_linkKind = kLinkUsb;
-        g_vendorIdText = "5B7D";
-        g_productIdText = "0023";
-        ASSERT_NE(OpenLink(), 0);
-        g_fwFramesEnabled = 1;
-        g_fwPacketSize = 4096;
-    }
-
-    platform::VirtualClock clock;
-    platform::ScopedClock scoped{clock};
-    Bytes script;
-    std::unique_ptr<ScriptedUsb> usb;
+    void Open() { OpenScriptedLink(); }
 };
 
 TEST_F(FwLayer, FramesDisabledMakeEveryCodeANoOpWithoutTraffic) {

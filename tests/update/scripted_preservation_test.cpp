@@ -16,7 +16,7 @@
 #include "link/printer_io.h"
 #include "platform/clock.h"
 #include "platform/trace_sink.h"
-#include "tests/update/scripted_usb.h"
+#include "tests/update/scripted_link_fixture.h"
 #include "tests/update/temp_cwd.h"
 #include "update/checksum.h"
 #include "update/fw_commands.h"
@@ -61,28 +61,14 @@ Bytes Packet(const Bytes& data) {
     return p;
 }
 
-class ScriptedPreservation : public ::testing::Test {
+class ScriptedPreservation : public ScriptedLinkTest {
 protected:
-    void SetUp() override { platform::SetTraceObserver([](std::string_view) {}, true); }
-    void TearDown() override {
-        CloseLink();
-        g_linkKind = 0;
-        platform::SetUsbBackend(nullptr);
-        platform::SetTraceObserver(nullptr);
-    }
-    void Add(const Bytes& b) { script.insert(script.end(), b.begin(), b.end()); }
 
     // Opens the link over the script and prepares a context as the update
     // has it after GS J (32): a printer of layout 6 with one area.
     void Prepare() {
-        usb = std::make_unique<ScriptedUsb>(script.data(), script.size(), clock);
-        platform::SetUsbBackend(usb.get());
-        g_linkKind = kLinkUsb;
-        g_vendorIdText = "5B7D";
-        g_productIdText = "0023";
-        ASSERT_NE(OpenLink(), 0);
-        g_fwFramesEnabled = 1;
-        g_fwPacketSize = 4096;
+        OpenScriptedLink();
+        if (HasFatalFailure()) return;
         ctx = std::make_unique<UpdateContext>(dlg);
         ctx->backupPath = (cwd.path() / "IDQX.qfw").string();
         ASSERT_EQ(OpenLoadImage(&ctx->image), LoadImageStatus::kOk);
@@ -98,10 +84,6 @@ protected:
 
     TempCwd cwd;
     CQuillonDlg dlg;
-    platform::VirtualClock clock;
-    platform::ScopedClock scoped{clock};
-    Bytes script;
-    std::unique_ptr<ScriptedUsb> usb;
     std::unique_ptr<UpdateContext> ctx;
 };
 
