@@ -12,19 +12,9 @@ namespace {
 
 constexpr int kLoadFileResourceId = 135;
 
-bool g_overrideActive = false;
-const uint8_t* g_overrideData = nullptr;
-size_t g_overrideSize = 0;
-
 }  // namespace
 
-bool FindEmbeddedLoadFile(const uint8_t** data, size_t* size) {
-    if (g_overrideActive) {
-        if (g_overrideData == nullptr) return false;
-        *data = g_overrideData;
-        *size = g_overrideSize;
-        return true;
-    }
+bool FindPlatformLoadFile(const uint8_t** data, size_t* size) {
     HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(kLoadFileResourceId), L"QZR");
     if (found == nullptr) return false;
     HGLOBAL loaded = ::LoadResource(nullptr, found);
@@ -37,18 +27,6 @@ bool FindEmbeddedLoadFile(const uint8_t** data, size_t* size) {
     *data = static_cast<const uint8_t*>(locked);
     *size = resourceSize;
     return true;
-}
-
-void SetLoadFileOverride(const uint8_t* data, size_t size) {
-    g_overrideActive = true;
-    g_overrideData = data;
-    g_overrideSize = size;
-}
-
-void ClearLoadFileOverride() {
-    g_overrideActive = false;
-    g_overrideData = nullptr;
-    g_overrideSize = 0;
 }
 
 }  // namespace platform
