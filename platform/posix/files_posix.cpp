@@ -25,19 +25,6 @@ void SetError(unsigned long* error, unsigned long code) {
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, Mode mode, unsigned long* error) {
     Close();
     const int flags = mode == Mode::kCreateAlways ? (O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC)

@@ -46,19 +46,6 @@ constexpr size_t kPiece = 1u << 30;
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
 bool File::Open(const std::string& path, Mode mode, unsigned long* error) {
     Close();
     std::wstring wide;
