@@ -9,6 +9,8 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/dynlib.h"
+#include "update/update_error.h"
+#include "update/update_firmware.h"
 
 namespace {
 
@@ -163,6 +165,11 @@ void CQuillonDlg::OnFirmwareUpdate() {
     // The update closed the link itself; the libraries stay loaded until
     // the process ends.
     EndDialog(platform::kIdOk);
+}
+
+int CQuillonDlg::UpdateFirmware() {
+    UpdateErrorRecord errors(m_updateErrorDetail, m_updateErrorCategory);
+    return RunFirmwareUpdate(errors, m_progress);
 }
 
 void CQuillonDlg::OnOK() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/dialog.h"
+#include "update/update_error.h"
 
 class IUpdateProgress;
 
@@ -73,9 +74,10 @@ public:
     // user, 8 printer busy for 60 s, 9 maintenance status busy for 10 s.
     int IdentifyPrinter();
 
-    // The update procedure (update/): returns 0 when the firmware was
-    // transferred and the printer came back with the new version, 4 on any
-    // failure.
+    // The update procedure: runs the engine (update/update_firmware.h) with
+    // this dialog's update error record and progress interface. 0 when the
+    // firmware was transferred and the printer came back with the new
+    // version, 4 on any failure.
     int UpdateFirmware();
 
     // The internal-error code of message 118: the link's error record
@@ -101,8 +103,7 @@ public:
     DialogOutcome m_outcome = DialogOutcome::kNone;
 
     void RecordUpdateError(uint8_t category, uint32_t detail) {
-        if (m_updateErrorDetail == 0) m_updateErrorDetail = detail;
-        if (m_updateErrorCategory == 0) m_updateErrorCategory = category;
+        UpdateErrorRecord(m_updateErrorDetail, m_updateErrorCategory).Record(category, detail);
     }
 
 private:

@@ -38,7 +38,6 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "app/quillon_dlg.h"
 #include "bench/sim_process.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
@@ -47,6 +46,8 @@
 #include "platform/usb.h"
 #include "update/fw_commands.h"
 #include "update/progress.h"
+#include "update/update_error.h"
+#include "update/update_firmware.h"
 
 namespace {
 
@@ -291,11 +292,10 @@ int main(int argc, char** argv) {
             FwReadStatus(status, 2);
             platform::WaitMs(100);
         }
-        CQuillonDlg dlg;
-        dlg.m_progress = &phases;
+        UpdateErrorFields errors;
         getrusage(RUSAGE_SELF, &before);
         wallStart = NowNs();
-        result = dlg.UpdateFirmware();
+        result = RunFirmwareUpdate(errors.record, &phases);
         wallEnd = NowNs();
         getrusage(RUSAGE_SELF, &after);
     }

@@ -7,11 +7,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/quillon_dlg.h"
 #include "link/byte_order.h"
 #include "update/checksum.h"
 #include "update/fw_commands.h"
-#include "update/progress.h"
 #include "update/update_context.h"
 
 namespace {
@@ -156,8 +154,8 @@ int SendSection(UpdateContext& ctx, uint32_t j) {
     d[12] = src.xorValue;
 
     ++ctx.sectionsSent;
-    if (ctx.dialog.m_progress != nullptr)
-        ctx.dialog.m_progress->OnSection(e.tag, ctx.sectionsSent, blocks);
+    if (ctx.progress != nullptr)
+        ctx.progress->OnSection(e.tag, ctx.sectionsSent, blocks);
 
     int r = FwBeginSection(h, d, kSectionDescriptorSize);
     if (r != kFwOk) return r;
@@ -182,14 +180,13 @@ int SendSection(UpdateContext& ctx, uint32_t j) {
         r = FwWriteBlock(b, length + kBlockHeaderSize + kBlockTrailerSize);
         if (r != kFwOk) return r;
         ctx.bytesSent += length;
-        if (ctx.dialog.m_progress != nullptr) ctx.dialog.m_progress->OnBlock(k, blocks, ctx.bytesSent);
+        if (ctx.progress != nullptr) ctx.progress->OnBlock(k, blocks, ctx.bytesSent);
     }
     return FwCommitSection();
 }
 
 int TransferSections(UpdateContext& ctx) {
-    if (ctx.dialog.m_progress != nullptr)
-        ctx.dialog.m_progress->OnPhase(UpdatePhase::kTransferring);
+    ctx.Report(UpdatePhase::kTransferring);
     LoadImage& image = ctx.image;
     const uint32_t count = image.SectionCount();
 
@@ -227,8 +224,8 @@ int TransferSections(UpdateContext& ctx) {
         blocks += BlockCount(src.size);
         bytes += src.size;
     }
-    if (ctx.dialog.m_progress != nullptr)
-        ctx.dialog.m_progress->OnTransferPlan(sections, blocks, bytes);
+    if (ctx.progress != nullptr)
+        ctx.progress->OnTransferPlan(sections, blocks, bytes);
 
     for (uint32_t j = 0; j < count; ++j) {
         if (!IsSent(ctx, j)) continue;

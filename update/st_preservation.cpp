@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/quillon_dlg.h"
 #include "link/byte_order.h"
 #include "platform/files.h"
 #include "update/checksum.h"
 #include "update/fw_commands.h"
-#include "update/progress.h"
 #include "update/update_context.h"
 
 namespace {
@@ -41,18 +39,18 @@ int RestoreFromBackup(UpdateContext& ctx) {
     unsigned long error = 0;
     platform::File file;
     if (!file.Open(ctx.backupPath, platform::File::Mode::kOpenExisting, &error)) {
-        ctx.dialog.RecordUpdateError(kUpdErrOpenBackup, static_cast<uint32_t>(error));
+        ctx.errors.Record(kUpdErrOpenBackup, static_cast<uint32_t>(error));
         return kFwFailed;
     }
     const int64_t size = file.Size(&error);
     if (size < 0) {
-        ctx.dialog.RecordUpdateError(kUpdErrReadBackup, static_cast<uint32_t>(error));
+        ctx.errors.Record(kUpdErrReadBackup, static_cast<uint32_t>(error));
         return kFwFailed;
     }
     ByteBlock content;
     if (!content.Allocate(static_cast<size_t>(size))) return kFwFailed;
     if (size > 0 && !file.Read(content.data(), static_cast<size_t>(size), &error)) {
-        ctx.dialog.RecordUpdateError(kUpdErrReadBackup, static_cast<uint32_t>(error));
+        ctx.errors.Record(kUpdErrReadBackup, static_cast<uint32_t>(error));
         return kFwFailed;
     }
     file.Close();
@@ -129,11 +127,11 @@ int SaveBackup(UpdateContext& ctx, uint32_t i, uint8_t createCategory, uint8_t w
     unsigned long error = 0;
     platform::File file;
     if (!file.Open(ctx.backupPath, platform::File::Mode::kCreateAlways, &error)) {
-        ctx.dialog.RecordUpdateError(createCategory, static_cast<uint32_t>(error));
+        ctx.errors.Record(createCategory, static_cast<uint32_t>(error));
         return kFwFailed;
     }
     if (slot.size() > 0 && !file.Write(slot.data(), slot.size(), &error)) {
-        ctx.dialog.RecordUpdateError(writeCategory, static_cast<uint32_t>(error));
+        ctx.errors.Record(writeCategory, static_cast<uint32_t>(error));
         return kFwFailed;
     }
     file.Close();
@@ -141,7 +139,7 @@ int SaveBackup(UpdateContext& ctx, uint32_t i, uint8_t createCategory, uint8_t w
 }
 
 int PreserveStArea(UpdateContext& ctx) {
-    if (ctx.dialog.m_progress != nullptr) ctx.dialog.m_progress->OnPhase(UpdatePhase::kPreserving);
+    ctx.Report(UpdatePhase::kPreserving);
     LoadImage& image = ctx.image;
     const uint32_t count = image.SectionCount();
     int r;

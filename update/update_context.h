@@ -1,6 +1,6 @@
 // The working state of one firmware update, and the steps that work on it:
 // ST area preservation and section transfer. Created at the start of
-// CQuillonDlg::UpdateFirmware and released on every path by its owners.
+// RunFirmwareUpdate and released on every path by its owners.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,8 @@
 #include <string>
 
 #include "update/load_image.h"
-
-class CQuillonDlg;
+#include "update/progress.h"
+#include "update/update_error.h"
 
 // The update's limits: map entries (load-file sections) and slots
 // (printer-table entries).
@@ -53,11 +53,14 @@ struct PrinterTable {
 };
 
 struct UpdateContext {
-    explicit UpdateContext(CQuillonDlg& owner) : dialog(owner) {
+    UpdateContext(UpdateErrorRecord& errorRecord, IUpdateProgress* progressSink)
+        : errors(errorRecord), progress(progressSink) {
         for (uint8_t& m : map) m = kNoSlot;
     }
 
-    CQuillonDlg& dialog;
+    // Where file failures are recorded and progress is reported.
+    UpdateErrorRecord& errors;
+    IUpdateProgress* progress;
     std::string backupPath;
     LoadImage image;
     uint8_t map[kMaxLoadEntries];
@@ -77,6 +80,10 @@ struct UpdateContext {
 
     // Releases the transfer's tables and the read-back data.
     void ReleaseTables();
+    // Reports a phase to the progress interface, if there is one.
+    void Report(UpdatePhase phase) const {
+        if (progress != nullptr) progress->OnPhase(phase);
+    }
 };
 
 // The entry count and layout number of an ImageHeader (big-endian).

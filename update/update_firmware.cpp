@@ -7,7 +7,7 @@
 #include <new>
 #include <string>
 
-#include "app/quillon_dlg.h"
+#include "update/update_firmware.h"
 #include "link/byte_order.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
@@ -15,7 +15,6 @@
 #include "platform/files.h"
 #include "update/fw_commands.h"
 #include "update/load_image.h"
-#include "update/progress.h"
 #include "update/update_context.h"
 
 namespace {
@@ -28,10 +27,6 @@ constexpr size_t kVersionAt = 38;     // 4 bytes of the system information
 constexpr size_t kIdentifierAt = 42;  // up to 8 bytes of the system information
 constexpr size_t kIdentifierMax = 8;
 constexpr char kBackupSuffix[] = "QX.qfw";
-
-void Report(CQuillonDlg& dlg, UpdatePhase phase) {
-    if (dlg.m_progress != nullptr) dlg.m_progress->OnPhase(phase);
-}
 
 // Closes the link as the end of a run does: on TCP the reservation is
 // released first.
@@ -118,7 +113,7 @@ int EndSequence(UpdateContext& ctx) {
     unsigned long error = 0;
     platform::RemoveFile(ctx.backupPath, &error);
     CloseTheLink();
-    Report(ctx.dialog, UpdatePhase::kDone);
+    ctx.Report(UpdatePhase::kDone);
     return ctx.result;
 }
 
@@ -155,9 +150,9 @@ void UpdateContext::ReleaseTables() {
     for (ByteBlock& slot : slots) slot.Release();
 }
 
-int CQuillonDlg::UpdateFirmware() {
-    UpdateContext ctx(*this);
-    Report(*this, UpdatePhase::kPreparing);
+int RunFirmwareUpdate(UpdateErrorRecord& errors, IUpdateProgress* progress) {
+    UpdateContext ctx(errors, progress);
+    ctx.Report(UpdatePhase::kPreparing);
 
     // Preparation: no maintenance frame goes out yet.
     g_fwFramesEnabled = 0;
@@ -193,7 +188,7 @@ int CQuillonDlg::UpdateFirmware() {
 
     ctx.result = RunMaintenance(ctx);
     ctx.ReleaseTables();
-    Report(*this, UpdatePhase::kFinishing);
+    ctx.Report(UpdatePhase::kFinishing);
     if (ctx.result == 0) {
         // A printer that is not ready for GS B, or refuses it, has not
         // begun to finish: it is cancelled like any other failed run rather
@@ -218,7 +213,7 @@ int CQuillonDlg::UpdateFirmware() {
         }
     }
 
-    Report(*this, UpdatePhase::kReconnecting);
+    ctx.Report(UpdatePhase::kReconnecting);
     Reconnect(ctx);
     return EndSequence(ctx);
 }

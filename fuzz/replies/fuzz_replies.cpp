@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "app/quillon_dlg.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/clock.h"
@@ -28,6 +27,8 @@
 #include "tests/update/load_file_builder.h"
 #include "tests/update/scripted_usb.h"
 #include "update/fw_commands.h"
+#include "update/update_error.h"
+#include "update/update_firmware.h"
 
 namespace {
 
@@ -86,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FwCommand(481, 0, nullptr, 0);
         FwCommand(kFwCodeReadPacket, 0, nullptr, 64);
 
-        CQuillonDlg dlg;
-        const int result = dlg.UpdateFirmware();
+        UpdateErrorFields errors;
+        const int result = RunFirmwareUpdate(errors.record, nullptr);
         if (result != 0 && result != 4) std::abort();
     }
     CloseLink();

@@ -67,9 +67,9 @@ RunRecord RunOnce(const sim::Scenario& scenario, const TempCwd& cwd) {
     for (int k = 0; k < 100 && status[1] == 2; ++k) FwReadStatus(status, 2);
     rec.preamble = rig.printer.frames().size();
     {
-        CQuillonDlg dlg;
-        rec.result = dlg.UpdateFirmware();
-        rec.errorCategory = dlg.m_updateErrorCategory;
+        UpdateErrorFields errors;
+        rec.result = RunFirmwareUpdate(errors.record, nullptr);
+        rec.errorCategory = errors.category;
     }
     // The frames without their payloads: the matrix needs only their order.
     rec.frames.reserve(rig.printer.frames().size());

@@ -50,7 +50,7 @@ protected:
             platform::SetLoadFileOverride(file_.data(), file_.size());
         }
         Start(scenario);
-        ctx = std::make_unique<UpdateContext>(dlg);
+        ctx = std::make_unique<UpdateContext>(errors.record, nullptr);
         ctx->backupPath = (cwd.path() / "ZKQ00001QX.qfw").string();
         ASSERT_EQ(OpenLoadImage(&ctx->image), LoadImageStatus::kOk);
         ASSERT_EQ(FwCommand(kFwCodeReadTable, 0, ctx->printerHeader, 32), 0);
@@ -86,8 +86,8 @@ TEST_P(NoFittingStArea, FailsInPhaseCWithFileNotFound) {
     Prepare(scenario);
     EXPECT_EQ(PreserveStArea(*ctx), 4);
     EXPECT_EQ(PhaseOrder(), GetParam().order);
-    EXPECT_EQ(dlg.m_updateErrorCategory, 0x71);
-    EXPECT_EQ(dlg.m_updateErrorDetail, 2u);
+    EXPECT_EQ(errors.category, 0x71);
+    EXPECT_EQ(errors.detail, 2u);
     EXPECT_FALSE(std::filesystem::exists(ctx->backupPath));
     EXPECT_EQ(ctx->map[1], kNoSlot);
 }
@@ -260,7 +260,7 @@ TEST_F(Preservation, FirstEntryNWhoseFirstSectionIsStBacksNothingUp) {
     Prepare(sim::Scenario(), &file);
     EXPECT_EQ(PreserveStArea(*ctx), 4);
     EXPECT_EQ(PhaseOrder(), "J288");
-    EXPECT_EQ(dlg.m_updateErrorCategory, 0x71);
+    EXPECT_EQ(errors.category, 0x71);
 }
 
 TEST_F(Preservation, PrinterTableOfMoreThanThirtyEntriesIsRefused) {
@@ -317,8 +317,8 @@ TEST_P(BackupNotCreated, RecordsTheCategoryAndTheSystemError) {
     // A directory in the backup file's place.
     std::filesystem::create_directory(ctx->backupPath);
     EXPECT_EQ(PreserveStArea(*ctx), 4);
-    EXPECT_EQ(dlg.m_updateErrorCategory, GetParam().category);
-    EXPECT_NE(dlg.m_updateErrorDetail, 0u);
+    EXPECT_EQ(errors.category, GetParam().category);
+    EXPECT_NE(errors.detail, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, BackupNotCreated,

@@ -86,7 +86,7 @@ TEST_F(CompleteRun, SameLayoutSendsMcDpFgAndFinishes) {
     Start();
     const std::vector<uint8_t> originalSt = FindArea(rig->printer.areas(), "ST")->data;
     DirectoryAtTransfer progress(cwd);
-    dlg.m_progress = &progress;
+    progress_ = &progress;
 
     ASSERT_EQ(Update(), 0);
     EXPECT_EQ(Order(), kLayout6Order);
@@ -128,7 +128,7 @@ TEST_F(CompleteRun, SameLayoutSendsMcDpFgAndFinishes) {
     EXPECT_TRUE(cwd.Files().empty());
     EXPECT_EQ(rig->usb.openHandles(), 0);
     EXPECT_EQ(g_printerIO.m_linkKind, 0);
-    EXPECT_EQ(dlg.m_updateErrorCategory, 0);
+    EXPECT_EQ(errors.category, 0);
 
     // Progress: the plan, every block, the sections in order, each phase.
     EXPECT_EQ(progress.planSections, 3u);
@@ -261,7 +261,7 @@ TEST_F(CompleteRun, SystemInformationUnreadableAtTheStartGivesABareBackupName) {
     scenario.faults.push_back(fault);
     Start(scenario);
     DirectoryAtTransfer progress(cwd);
-    dlg.m_progress = &progress;
+    progress_ = &progress;
     EXPECT_EQ(Update(), 0);
     EXPECT_EQ(progress.files, std::vector<std::string>{"QX.qfw"});
     EXPECT_TRUE(cwd.Files().empty());

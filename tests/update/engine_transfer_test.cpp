@@ -39,7 +39,7 @@ protected:
         file_ = BuildLoadFile(sections);
         platform::SetLoadFileOverride(file_.data(), file_.size());
         Start(scenario);
-        ctx = std::make_unique<UpdateContext>(dlg);
+        ctx = std::make_unique<UpdateContext>(errors.record, nullptr);
         ASSERT_EQ(OpenLoadImage(&ctx->image), LoadImageStatus::kOk);
         from = frames().size();
     }

@@ -13,7 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/quillon_dlg.h"
+#include "update/update_error.h"
+#include "update/update_firmware.h"
 #include "bench/sim_process.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
@@ -58,8 +59,8 @@ TEST(PtyEndToEnd, CompleteUpdateOverThePtyDeviceTree) {
     ASSERT_NE(status[1], 2);
 
     const auto start = std::chrono::steady_clock::now();
-    CQuillonDlg dlg;
-    const int result = dlg.UpdateFirmware();
+    UpdateErrorFields errors;
+    const int result = RunFirmwareUpdate(errors.record, nullptr);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("pty end-to-end update: %.2f s\n", seconds);

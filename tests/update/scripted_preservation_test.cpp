@@ -11,7 +11,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/quillon_dlg.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/clock.h"
@@ -69,7 +68,7 @@ protected:
     void Prepare() {
         OpenScriptedLink();
         if (HasFatalFailure()) return;
-        ctx = std::make_unique<UpdateContext>(dlg);
+        ctx = std::make_unique<UpdateContext>(errors.record, nullptr);
         ctx->backupPath = (cwd.path() / "IDQX.qfw").string();
         ASSERT_EQ(OpenLoadImage(&ctx->image), LoadImageStatus::kOk);
         const Bytes header = PrinterTable(0);
@@ -83,7 +82,7 @@ protected:
     }
 
     TempCwd cwd;
-    CQuillonDlg dlg;
+    UpdateErrorFields errors;
     std::unique_ptr<UpdateContext> ctx;
 };
 
@@ -103,7 +102,7 @@ TEST_F(ScriptedPreservation, ReadBackMustMatchThePrintersChecksum) {
         if (sum == 0x1191) {
             EXPECT_EQ(r, 4);
             EXPECT_FALSE(std::filesystem::exists(backup));
-            EXPECT_EQ(dlg.m_updateErrorCategory, 0);
+            EXPECT_EQ(errors.category, 0);
         } else {
             EXPECT_EQ(r, 0);
             std::ifstream in(backup, std::ios::binary);
@@ -126,8 +125,8 @@ TEST_F(ScriptedPreservation, AreaLengthIsUnsigned) {
     Prepare();
     EXPECT_EQ(PreserveStArea(*ctx), 4);
     EXPECT_FALSE(Sent('U'));
-    EXPECT_EQ(dlg.m_updateErrorCategory, 0x71);
-    EXPECT_EQ(dlg.m_updateErrorDetail, 2u);
+    EXPECT_EQ(errors.category, 0x71);
+    EXPECT_EQ(errors.detail, 2u);
 }
 
 TEST_F(ScriptedPreservation, PacketWithoutItsDataFailsAndStillEndsTheReadBack) {

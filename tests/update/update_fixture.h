@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/quillon_dlg.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/clock.h"
@@ -26,6 +25,9 @@
 #include "sim/transport/inprocess_usb.h"
 #include "tests/update/temp_cwd.h"
 #include "update/fw_commands.h"
+#include "update/progress.h"
+#include "update/update_error.h"
+#include "update/update_firmware.h"
 
 namespace testing_update {
 
@@ -115,7 +117,7 @@ protected:
 
     // Runs the update and notes what the end must always hold.
     int Update() {
-        const int result = dlg.UpdateFirmware();
+        const int result = RunFirmwareUpdate(errors.record, progress_);
         link_open_ = false;
         return result;
     }
@@ -125,7 +127,8 @@ protected:
 
     TempCwd cwd;
     std::unique_ptr<sim::InProcessRig> rig;
-    CQuillonDlg dlg;
+    UpdateErrorFields errors;
+    IUpdateProgress* progress_ = nullptr;  // where the run reports, if anywhere
     size_t preamble = 0;
     std::vector<std::string> traces;
     bool link_open_ = false;
