@@ -31,7 +31,7 @@ bool ListUsbPrinters(uint16_t vendorId, uint16_t productId,
         std::string id = m.instanceId;
         for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         if (id.find(pattern) == std::string::npos) continue;
-        UsbPrinterListing p;
+        UsbPrinterListing& p = printers->emplace_back();
         p.instanceId = m.instanceId;
         p.location = m.location.empty() ? m.instanceId : m.location;
         p.serial = m.serial;
@@ -47,7 +47,6 @@ bool ListUsbPrinters(uint16_t vendorId, uint16_t productId,
                 p.openError = openError;
             }
         }
-        printers->push_back(std::move(p));
     }
     return true;
 }

@@ -110,8 +110,14 @@ TEST(Paths, CurrentDirectoryAndExecutable) {
     EXPECT_EQ(std::filesystem::path(dir), std::filesystem::current_path());
     std::string exe;
     ASSERT_TRUE(platform::ExecutablePath(&exe));
+#ifdef _WIN32
+    EXPECT_EQ(std::filesystem::path(exe).filename(), "loadfile_tests.exe");
+    EXPECT_TRUE(std::filesystem::is_regular_file(exe));
+    EXPECT_EQ(platform::kPathSeparator, '\\');
+#else
     EXPECT_TRUE(std::filesystem::equivalent(exe, "/proc/self/exe"));
     EXPECT_EQ(platform::kPathSeparator, '/');
+#endif
 }
 
 }  // namespace
