@@ -69,6 +69,9 @@ struct Scenario {
     std::vector<Area> areas;             // empty: the default table (MC, ST, DP, FG)
     bool noAreas = false;                // with `areas` empty: a table without entries
     uint32_t maintenanceBusyPolls = 2;   // GS E polls answered busy after GS A
+    // The condition once those polls are over: 1 ready, 0x80 the printer
+    // failed to enter maintenance (it then refuses every maintenance frame).
+    uint8_t startCondition = 1;
     // A mode change takes the printer a moment: after each of these frames
     // the next GS E polls answer busy (in the new mode), and a frame that
     // must wait for a ready mode (GS I, N, Q, U, B; GS R, S) is refused

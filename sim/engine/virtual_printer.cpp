@@ -564,7 +564,7 @@ void VirtualPrinter::Impl::StatusPoll(uint32_t asked, std::vector<uint8_t>& repl
         --settlePolls;
         status[1] = kConditionBusy;
     } else if (condition == kConditionBusy && busyPollsLeft > 0) {
-        if (--busyPollsLeft == 0) condition = kConditionReady;
+        if (--busyPollsLeft == 0) condition = sc.startCondition;
     }
     reply.assign(status, status + std::min<uint32_t>(asked, 2));
 }
@@ -773,7 +773,7 @@ bool VirtualPrinter::Impl::HandleGs(const Frame& f, std::vector<uint8_t>& reply)
         pendingVersion.clear();
         settlePolls = 0;
         busyPollsLeft = sc.maintenanceBusyPolls;
-        condition = busyPollsLeft > 0 ? kConditionBusy : kConditionReady;
+        condition = busyPollsLeft > 0 ? kConditionBusy : sc.startCondition;
         return true;
     case 'C':
         if (p != 0 || finishing || (mode != kModeMaintenance && mode != kModeData)) return false;

@@ -209,7 +209,7 @@ void Parse(const json& doc, Scenario* s) {
               {"description", "version", "identifier", "systemInfo", "status", "busyPolls",
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
                "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
-               "maintenanceBusyPolls", "busyPollsAfter", "finishMs", "finishBusyPolls",
+               "maintenanceBusyPolls", "startCondition", "busyPollsAfter", "finishMs", "finishBusyPolls",
                "restartDelayMs", "dropReturnMs", "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
         Fail("description", "expected a text");
@@ -271,6 +271,11 @@ void Parse(const json& doc, Scenario* s) {
     }
     if (doc.contains("maintenanceBusyPolls"))
         s->maintenanceBusyPolls = U32(doc["maintenanceBusyPolls"], "maintenanceBusyPolls");
+    if (doc.contains("startCondition")) {
+        s->startCondition = U8(doc["startCondition"], "startCondition");
+        if (s->startCondition != 1 && s->startCondition != 0x80)
+            Fail("startCondition", "expected 1 (ready) or 128 (failed)");
+    }
     if (doc.contains("busyPollsAfter")) {
         const json& b = RequireObject(doc["busyPollsAfter"], "busyPollsAfter");
         CheckKeys(b, "busyPollsAfter", {"I", "N", "Q", "S", "U", "W"});
@@ -400,6 +405,7 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                   {"U", s.busyPollsAfter.beginReadBack},
                   {"W", s.busyPollsAfter.endReadBack}}},
                 {"finishMs", s.finishMs},
+                {"startCondition", s.startCondition},
                 {"finishBusyPolls", s.finishBusyPolls},
                 {"restartDelayMs", s.restartDelayMs},
                 {"dropReturnMs", s.dropReturnMs}};

@@ -66,6 +66,8 @@ inline std::string ExpectedSystemText(unsigned long errorNumber) {
     case 104: return "Connection reset by peer";
     case 110: return "Connection timed out";
     case 111: return "Connection refused";
+    case 122: return "Disk quota exceeded";
+    case 259: return "(null)";  // a number the system has no text for
     case 1167: return "The device is not connected.";
     default:
         ADD_FAILURE() << "no expected text for error " << errorNumber;

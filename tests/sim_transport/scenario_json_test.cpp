@@ -142,6 +142,7 @@ TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     s.busyPollsAfter.version = 9;
     s.busyPollsAfter.beginReadBack = 0;
     s.finishMs = 77;
+    s.startCondition = 0x80;
     sim::Fault f;
     f.introducer = 0x1D;
     f.letter = 'B';
@@ -189,6 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"busyPollsAfter": {"R": 3}})", "key 'busyPollsAfter.R': unknown key"},
         BadCase{R"({"busyPollsAfter": {"Q": -1}})", "key 'busyPollsAfter.Q': expected a whole number"},
         BadCase{R"({"finishMs": "soon"})", "key 'finishMs'"},
+        BadCase{R"({"startCondition": 2})", "key 'startCondition': expected 1 (ready) or 128"},
         BadCase{R"({"layout": -1})", "key 'layout': expected a whole number"},
         BadCase{R"({"layout": 1.5})", "key 'layout'"},
         BadCase{R"({"layout": 4294967296})", "key 'layout'"},
