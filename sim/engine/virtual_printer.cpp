@@ -773,7 +773,7 @@ bool VirtualPrinter::Impl::HandleGs(const Frame& f, std::vector<uint8_t>& reply)
         pendingVersion.clear();
         settlePolls = 0;
         busyPollsLeft = sc.maintenanceBusyPolls;
-        condition = busyPollsLeft > 0 ? kConditionBusy : sc.startCondition;
+        condition = busyPollsLeft > 0 ? uint8_t{kConditionBusy} : sc.startCondition;
         return true;
     case 'C':
         if (p != 0 || finishing || (mode != kModeMaintenance && mode != kModeData)) return false;

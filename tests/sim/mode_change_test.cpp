@@ -65,15 +65,17 @@ TEST_P(ModeChange, BusyForTheScenariosPollsThenReady) {
         ASSERT_TRUE(r.complete);
         ASSERT_NE(r.code, kNak);
         if (polls > 0) {
-            if (!c.refusedMeanwhile.empty())
+            if (!c.refusedMeanwhile.empty()) {
                 EXPECT_TRUE(host.Exchange({c.refusedMeanwhile}).refused());
+            }
             EXPECT_NE(host.Exchange({c.servedMeanwhile}).code, kNak);
         }
         for (uint32_t k = 0; k < polls; ++k)
             ASSERT_EQ(host.Status(), (Bytes{c.modeAfter, 2})) << "poll " << k + 1;
         EXPECT_EQ(host.Status(), (Bytes{c.modeAfter, 1}));
-        if (!c.refusedMeanwhile.empty())
+        if (!c.refusedMeanwhile.empty()) {
             EXPECT_NE(host.Exchange({c.refusedMeanwhile}).code, kNak) << "accepted once ready";
+        }
     }
 }
 
