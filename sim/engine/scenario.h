@@ -69,7 +69,27 @@ struct Scenario {
     std::vector<Area> areas;             // empty: the default table (MC, ST, DP, FG)
     bool noAreas = false;                // with `areas` empty: a table without entries
     uint32_t maintenanceBusyPolls = 2;   // GS E polls answered busy after GS A
-    uint32_t finishBusyPolls = 3;        // GS E polls answered busy after GS B
+    // The condition once those polls are over: 1 ready, 0x80 the printer
+    // failed to enter maintenance (it then refuses every maintenance frame).
+    uint8_t startCondition = 1;
+    // A mode change takes the printer a moment: after each of these frames
+    // the next GS E polls answer busy (in the new mode), and a frame that
+    // must wait for a ready mode (GS I, N, Q, U, B; GS R, S) is refused
+    // until a poll has answered ready. Frames that go without a wait (GS J,
+    // O, V, W, C, E) are served meanwhile.
+    struct ModeChangePolls {
+        uint32_t imageTable = 2;     // GS I
+        uint32_t version = 2;        // GS N
+        uint32_t beginSection = 2;   // GS Q (into mode 3)
+        uint32_t commit = 2;         // GS S (back to mode 2)
+        uint32_t beginReadBack = 2;  // GS U
+        uint32_t endReadBack = 2;    // GS W
+    } busyPollsAfter;
+    // After GS B the printer finishes the firmware for `finishMs` of its own
+    // time (GS E answers busy meanwhile, and for at least `finishBusyPolls`
+    // polls), then answers mode 1 once and restarts.
+    uint32_t finishMs = 1000;
+    uint32_t finishBusyPolls = 0;
     uint32_t restartDelayMs = 15000;     // time the printer is off the link after GS B / GS C
     // A dropped link (fault) comes back after this long; 0: never.
     uint32_t dropReturnMs = 15000;

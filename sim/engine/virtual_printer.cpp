@@ -61,6 +61,15 @@ bool AllZero(const uint8_t* p, size_t n) {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
 }
 
+bool Printable(const uint8_t* p, size_t n) {
+    return std::all_of(p, p + n, [](uint8_t b) { return b >= 0x20 && b <= 0x7E; });
+}
+
+// Attribute words use their low 24 bits: a word whose top byte is set was
+// written in the wrong byte order (attribute 1 sent little-endian reads
+// 0x01000000).
+bool AttributeWordValid(uint32_t word) { return (word >> 24) == 0; }
+
 uint32_t BlocksFor(size_t bytes) {
     return static_cast<uint32_t>((bytes + kBlockSize - 1) / kBlockSize);
 }
@@ -104,7 +113,9 @@ struct VirtualPrinter::Impl {
     uint8_t mode = kModeNormal;
     uint8_t condition = kConditionReady;
     uint32_t busyPollsLeft = 0;  // GS E polls still answered busy
+    uint32_t settlePolls = 0;    // polls still answered busy after a mode change
     bool finishing = false;      // GS B accepted, firmware being finished
+    uint64_t finishLeftMs = 0;   // printer time until the firmware is finished
     std::string pendingVersion;  // from GS N, empty when none
     uint32_t statusRequests = 0; // FS T requests so far
 
@@ -179,6 +190,17 @@ struct VirtualPrinter::Impl {
     bool HandleGs(const Frame& f, std::vector<uint8_t>& reply);
     bool HandlePrintJob(const Frame& f);
     bool MaintenanceReady(bool duringReadBack) const;
+    // No mode change is still under way: a frame that the host must wait
+    // for a ready mode before sending may come.
+    bool Settled() const { return settlePolls == 0; }
+    // A section or table for this printer carries its class (what GS O
+    // reports) or class 0, data that belongs to no class (the ST area).
+    bool ClassAccepted(uint8_t c) const { return c == 0 || c == sc.classByte; }
+    // A frame was accepted that changes the mode: the next polls answer busy.
+    bool Settle(uint32_t polls) {
+        settlePolls = polls;
+        return true;
+    }
     void LengthReply(const std::vector<uint8_t>& available, uint32_t asked,
                      std::vector<uint8_t>& reply) const;
     std::vector<uint8_t> SystemInfo() const;
@@ -410,7 +432,9 @@ void VirtualPrinter::Impl::ComeBack() {
         mode = kModeNormal;
         condition = kConditionReady;
         busyPollsLeft = 0;
+        settlePolls = 0;
         finishing = false;
+        finishLeftMs = 0;
         pendingVersion.clear();
         readBack = ReadBack();
         section = Section();
@@ -424,6 +448,7 @@ void VirtualPrinter::Impl::ComeBack() {
 }
 
 void VirtualPrinter::Impl::Advance(uint32_t ms) {
+    if (finishing) finishLeftMs = ms >= finishLeftMs ? 0 : finishLeftMs - ms;
     if (linkUp || !returns) return;
     if (ms >= returnInMs)
         ComeBack();
@@ -521,8 +546,9 @@ bool VirtualPrinter::Impl::MaintenanceReady(bool duringReadBack) const {
 void VirtualPrinter::Impl::StatusPoll(uint32_t asked, std::vector<uint8_t>& reply) {
     uint8_t status[2] = {mode, condition};
     if (finishing) {
-        if (busyPollsLeft > 0) {
-            --busyPollsLeft;
+        // Finishing takes the printer's own time; the polls only watch it.
+        if (busyPollsLeft > 0 || finishLeftMs > 0) {
+            if (busyPollsLeft > 0) --busyPollsLeft;
             status[1] = kConditionBusy;
         } else {
             // Done: the printer says so once and restarts when the answer
@@ -534,8 +560,11 @@ void VirtualPrinter::Impl::StatusPoll(uint32_t asked, std::vector<uint8_t>& repl
             restartWhenDrained = true;
             restartFinishes = true;
         }
+    } else if (settlePolls > 0) {
+        --settlePolls;
+        status[1] = kConditionBusy;
     } else if (condition == kConditionBusy && busyPollsLeft > 0) {
-        if (--busyPollsLeft == 0) condition = kConditionReady;
+        if (--busyPollsLeft == 0) condition = sc.startCondition;
     }
     reply.assign(status, status + std::min<uint32_t>(asked, 2));
 }
@@ -567,11 +596,13 @@ bool VirtualPrinter::Impl::ApplyImageTable(const Frame& f) {
     if (count == 0 || count > kMaxTableEntries) return false;
     if (t.size() != kImageHeaderSize + kImageEntrySize * count) return false;
     if (!AllZero(&t[1], 3) || !AllZero(&t[26], 6)) return false;
+    if (!ClassAccepted(t[0]) || !Printable(&t[8], kVersionTextSize)) return false;
     std::vector<Area> next(count);
     for (uint32_t k = 0; k < count; ++k) {
         const uint8_t* e = &t[kImageHeaderSize + kImageEntrySize * k];
         if (!IsTagByte(e[0]) || !IsTagByte(e[1])) return false;
         if (!AllZero(e + 2, 2) || !AllZero(e + 16, kImageEntrySize - 16)) return false;
+        if (!AttributeWordValid(GetBE32(e + 4))) return false;
         next[k].tag.assign(reinterpret_cast<const char*>(e), 2);
         next[k].attribute = GetBE32(e + 4);
         next[k].loadAddress = GetBE32(e + 8);
@@ -662,6 +693,7 @@ bool VirtualPrinter::Impl::BeginSection(const Frame& f) {
     const uint8_t* d = &f.payload[2];
     const int area = FindArea(tag);
     if (area < 0 || !AllZero(d + 1, 3)) return false;
+    if (!ClassAccepted(d[0]) || !AttributeWordValid(GetBE32(d + 4))) return false;
     const uint32_t blocks = GetBE16(d + 8);
     // The smallest section that needs this many blocks must fit the area.
     if (blocks > BlocksFor(areas[static_cast<size_t>(area)].areaSize)) return false;
@@ -718,7 +750,8 @@ bool VirtualPrinter::Impl::CommitSection() {
 }
 
 bool VirtualPrinter::Impl::SetVersion(const Frame& f) {
-    if (f.parameter == 0 || f.parameter > kVersionTextSize) return false;
+    // The version text is a whole 16-byte field, space-padded.
+    if (f.parameter != kVersionTextSize) return false;
     for (uint8_t c : f.payload)
         if (c < 0x20 || c > 0x7E) return false;
     pendingVersion = Padded(std::string(f.payload.begin(), f.payload.end()), kVersionTextSize);
@@ -738,13 +771,15 @@ bool VirtualPrinter::Impl::HandleGs(const Frame& f, std::vector<uint8_t>& reply)
         mode = kModeMaintenance;
         readBack = ReadBack();
         pendingVersion.clear();
+        settlePolls = 0;
         busyPollsLeft = sc.maintenanceBusyPolls;
-        condition = busyPollsLeft > 0 ? kConditionBusy : kConditionReady;
+        condition = busyPollsLeft > 0 ? uint8_t{kConditionBusy} : sc.startCondition;
         return true;
     case 'C':
         if (p != 0 || finishing || (mode != kModeMaintenance && mode != kModeData)) return false;
         readBack = ReadBack();
         section = Section();
+        settlePolls = 0;
         restartWhenDrained = true;
         restartFinishes = false;
         return true;
@@ -757,28 +792,34 @@ bool VirtualPrinter::Impl::HandleGs(const Frame& f, std::vector<uint8_t>& reply)
         reply.assign(std::min<uint32_t>(p, 1), sc.classByte);
         return true;
     case 'U':
-        return MaintenanceReady(false) && BeginReadBack(f, reply);
+        return MaintenanceReady(false) && Settled() && BeginReadBack(f, reply) &&
+               Settle(sc.busyPollsAfter.beginReadBack);
     case 'V':
         return MaintenanceReady(true) && NextPacket(f, reply);
     case 'W':
         if (p != 0 || !MaintenanceReady(true) || !readBack.active) return false;
         readBack = ReadBack();
-        return true;
+        return Settle(sc.busyPollsAfter.endReadBack);
     case 'I':
-        return MaintenanceReady(false) && ApplyImageTable(f);
+        return MaintenanceReady(false) && Settled() && ApplyImageTable(f) &&
+               Settle(sc.busyPollsAfter.imageTable);
     case 'Q':
-        return MaintenanceReady(false) && BeginSection(f);
+        return MaintenanceReady(false) && Settled() && BeginSection(f) &&
+               Settle(sc.busyPollsAfter.beginSection);
     case 'R':
-        return mode == kModeData && WriteBlock(f);
+        return mode == kModeData && Settled() && WriteBlock(f);
     case 'S':
-        return p == 0 && mode == kModeData && CommitSection();
+        return p == 0 && mode == kModeData && Settled() && CommitSection() &&
+               Settle(sc.busyPollsAfter.commit);
     case 'N':
-        return MaintenanceReady(false) && SetVersion(f);
+        return MaintenanceReady(false) && Settled() && SetVersion(f) &&
+               Settle(sc.busyPollsAfter.version);
     case 'B':
-        if (p != 0 || !MaintenanceReady(false)) return false;
+        if (p != 0 || !MaintenanceReady(false) || !Settled()) return false;
         finishing = true;
         condition = kConditionBusy;
         busyPollsLeft = sc.finishBusyPolls;
+        finishLeftMs = sc.finishMs;
         return true;
     default:
         return false;

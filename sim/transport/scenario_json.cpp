@@ -209,8 +209,8 @@ void Parse(const json& doc, Scenario* s) {
               {"description", "version", "identifier", "systemInfo", "status", "busyPolls",
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
                "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
-               "maintenanceBusyPolls", "finishBusyPolls", "restartDelayMs", "dropReturnMs",
-               "faults"});
+               "maintenanceBusyPolls", "startCondition", "busyPollsAfter", "finishMs", "finishBusyPolls",
+               "restartDelayMs", "dropReturnMs", "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
         Fail("description", "expected a text");
     if (doc.contains("version")) {
@@ -271,6 +271,22 @@ void Parse(const json& doc, Scenario* s) {
     }
     if (doc.contains("maintenanceBusyPolls"))
         s->maintenanceBusyPolls = U32(doc["maintenanceBusyPolls"], "maintenanceBusyPolls");
+    if (doc.contains("startCondition")) {
+        s->startCondition = U8(doc["startCondition"], "startCondition");
+        if (s->startCondition != 1 && s->startCondition != 0x80)
+            Fail("startCondition", "expected 1 (ready) or 128 (failed)");
+    }
+    if (doc.contains("busyPollsAfter")) {
+        const json& b = RequireObject(doc["busyPollsAfter"], "busyPollsAfter");
+        CheckKeys(b, "busyPollsAfter", {"I", "N", "Q", "S", "U", "W"});
+        Scenario::ModeChangePolls& p = s->busyPollsAfter;
+        const std::pair<const char*, uint32_t*> kinds[] = {
+            {"I", &p.imageTable},   {"N", &p.version},       {"Q", &p.beginSection},
+            {"S", &p.commit},       {"U", &p.beginReadBack}, {"W", &p.endReadBack}};
+        for (const auto& [letter, field] : kinds)
+            if (b.contains(letter)) *field = U32(b[letter], Join("busyPollsAfter", letter));
+    }
+    if (doc.contains("finishMs")) s->finishMs = U32(doc["finishMs"], "finishMs");
     if (doc.contains("finishBusyPolls"))
         s->finishBusyPolls = U32(doc["finishBusyPolls"], "finishBusyPolls");
     if (doc.contains("restartDelayMs"))
@@ -381,6 +397,15 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                 {"classByte", s.classByte},
                 {"noAreas", s.noAreas},
                 {"maintenanceBusyPolls", s.maintenanceBusyPolls},
+                {"busyPollsAfter",
+                 {{"I", s.busyPollsAfter.imageTable},
+                  {"N", s.busyPollsAfter.version},
+                  {"Q", s.busyPollsAfter.beginSection},
+                  {"S", s.busyPollsAfter.commit},
+                  {"U", s.busyPollsAfter.beginReadBack},
+                  {"W", s.busyPollsAfter.endReadBack}}},
+                {"finishMs", s.finishMs},
+                {"startCondition", s.startCondition},
                 {"finishBusyPolls", s.finishBusyPolls},
                 {"restartDelayMs", s.restartDelayMs},
                 {"dropReturnMs", s.dropReturnMs}};

@@ -16,6 +16,7 @@
 #include "app/quillon_app.h"
 #include "app/quillon_dlg.h"
 #include "app/string_table.h"
+#include "tests/app/expected_texts.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/trace_sink.h"
@@ -58,9 +59,9 @@ inline bool FakeExecutablePath(std::string* path) {
     return true;
 }
 
-inline std::string BoxText(unsigned id) { return LoadStringText(id); }
+inline std::string BoxText(unsigned id) { return ExpectedBoxText(id); }
 inline std::string InternalError(unsigned category, unsigned detail) {
-    return FormatStringText(kIdsInternalError, category, detail);
+    return ExpectedInternalError(category, detail);
 }
 
 class AppTest : public ::testing::Test {

@@ -90,6 +90,7 @@ protected:
         if (name == "start_refused") s.faults.push_back(Nak('A'));
         if (name == "status_refused") s.faults.push_back(Nak('E'));
         if (name == "header_refused") s.faults.push_back(Nak('J'));
+        if (name == "maintenance_failed") s.startCondition = 0x80;
         Printer(s);
     }
     static sim::Fault Nak(char letter) {
@@ -125,6 +126,12 @@ TEST_P(IdentificationFailureTest, EndsWithItsMessage) {
         EXPECT_LT(elapsed, 12000u);
         EXPECT_EQ(CountGs('J'), 0u);
     }
+    if (std::string(c.name) == "maintenance_failed") {
+        // Condition 0x80 ends the status wait at once like any condition
+        // but busy: GS J still goes out (and the failed printer refuses it).
+        EXPECT_EQ(CountGs('J'), 1u);
+        EXPECT_LT(elapsed, 2000u);
+    }
     // Failures leave the link open; the link object closes it at the end.
     EXPECT_EQ(g_printerIO.m_linkKind, kLinkUsb);
 }
@@ -135,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"maintenance_busy", 9, InternalError(0x21, 0xFFFFFFFE)},
                       FailureCase{"start_refused", 3, InternalError(0xFF, 0xFFFFFFFF)},
                       FailureCase{"status_refused", 3, InternalError(0xFF, 0xFFFFFFFF)},
-                      FailureCase{"header_refused", 3, InternalError(0xFF, 0xFFFFFFFF)}),
+                      FailureCase{"header_refused", 3, InternalError(0xFF, 0xFFFFFFFF)},
+                      FailureCase{"maintenance_failed", 3, InternalError(0xFF, 0xFFFFFFFF)}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST(IdentificationTextTest, InternalErrorCodes) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/transport/inprocess_usb.h"
+#include "link/byte_order.h"
 #include "tests/link/link_fixture.h"
 
 namespace {
@@ -200,6 +201,28 @@ TEST_F(UsbTransferTest, LargePayloadLeavesInOneFrame) {
     EXPECT_EQ(g_printerIO.SendRecv(&request, 64, &reply, 0), 0);
     ASSERT_EQ(rig->printer.frames().size(), 1u);
     EXPECT_EQ(rig->printer.frames()[0].payload, settings);
+}
+
+TEST_F(UsbTransferTest, ImagePlaneOfTwoAndAHalfMegabytesGoesInOneSend) {
+    Start();
+    // FS P ESC J: 2 + 24 bytes of plane header, then 2,048 x 1,300 bytes.
+    constexpr int32_t kPayload = 2662426;
+    std::vector<uint8_t> payload(kPayload);
+    payload[0] = 0x1B;
+    payload[1] = 'J';
+    for (size_t i = 26; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> frame = {0x1C, 'P', 0, 0, 0, 0};
+    PutBE32(frame.data() + 2, kPayload);
+    EXPECT_EQ(g_printerIO.Send(frame.data(), 6), 6);
+    EXPECT_EQ(g_printerIO.Send(payload.data(), kPayload), kPayload);
+    uint8_t header[6] = {};
+    EXPECT_EQ(g_printerIO.Recv(header, 6), 6);
+    EXPECT_EQ(header[1], 'P');
+    ASSERT_EQ(rig->printer.frames().size(), 1u);
+    EXPECT_EQ(rig->printer.frames()[0].parameter, static_cast<uint32_t>(kPayload));
+    EXPECT_FALSE(rig->printer.frames()[0].refused);
+    EXPECT_EQ(rig->printer.stats().planesReceived, 1u);
+    EXPECT_EQ(g_printerIO.m_errorCategory, 0);
 }
 
 }  // namespace

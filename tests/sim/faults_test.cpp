@@ -168,7 +168,7 @@ TEST(Faults, DroppedBlockIsNotWritten) {
     EXPECT_EQ(host.printer->stats().blocksWritten, 0u);
     // The printer still waits for block 1.
     EXPECT_EQ(host.WriteBlock(Block("DP", dp, 1)).code, 'R');
-    EXPECT_EQ(host.Gs('S', 0).code, 'S');
+    EXPECT_EQ(host.Commit().code, 'S');
     EXPECT_EQ(host.Find("DP")->data, dp);
 }
 

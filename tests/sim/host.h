@@ -135,6 +135,24 @@ public:
 
     Bytes Status() { return Gs('E', 2).data; }
 
+    // Polls GS E while the printer answers busy (a mode change under way),
+    // as the updater waits before a frame that needs a ready mode. Returns
+    // the number of busy answers.
+    int Settle() {
+        int busy = 0;
+        for (; busy < 100; ++busy) {
+            const Bytes s = Status();
+            if (s.size() != 2 || s[1] != 2) break;
+        }
+        return busy;
+    }
+
+    // GS S after the wait for a ready data mode.
+    Reply Commit() {
+        Settle();
+        return Gs('S', 0);
+    }
+
     // GS A, then GS E until the printer is ready in maintenance mode.
     void EnterMaintenance() {
         const Reply a = Gs('A', 0);
@@ -146,6 +164,7 @@ public:
     }
 
     Reply BeginSection(const std::string& tag, const Bytes& descriptor) {
+        Settle();
         return Exchange({Header(kGs, 'Q', 15), Text(tag), descriptor});
     }
     // A block in the three sends of the updater: header, data, trailer.
@@ -153,6 +172,7 @@ public:
         const Bytes head(block.begin(), block.begin() + 24);
         const Bytes data(block.begin() + 24, block.end() - 4);
         const Bytes tail(block.end() - 4, block.end());
+        Settle();
         return Exchange({Header(kGs, 'R', static_cast<uint32_t>(block.size())), head, data, tail});
     }
     // GS Q, every block, GS S; true when all were accepted.
@@ -162,7 +182,7 @@ public:
         if (BeginSection(tag, Descriptor(classByte, 1, blocks, c)).code != 'Q') return false;
         for (uint16_t k = 1; k <= blocks; ++k)
             if (WriteBlock(Block(tag, data, k)).code != 'R') return false;
-        return Gs('S', 0).code == 'S';
+        return Commit().code == 'S';
     }
 
     // GS U, the GS V packets, GS W; the data read back.
@@ -170,6 +190,7 @@ public:
         Bytes payload = Text(tag);
         payload.resize(6);
         PutBE32(&payload[2], packetSize);
+        Settle();
         const Reply u = Exchange({Header(kGs, 'U', 6), payload});
         EXPECT_EQ(u.code, 'U');
         EXPECT_EQ(u.data.size(), 13u);

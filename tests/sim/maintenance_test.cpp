@@ -55,7 +55,10 @@ TEST(DefaultPrinter, IsHealthyWithTheShippedAreaTable) {
 TEST(MaintenanceRun, FromStartToRestartWithTheNewVersion) {
     sim::Scenario s;
     s.maintenanceBusyPolls = 2;
-    s.finishBusyPolls = 3;
+    s.busyPollsAfter.beginSection = 2;
+    s.busyPollsAfter.commit = 3;
+    s.finishMs = 2000;
+    s.finishBusyPolls = 0;
     s.restartDelayMs = 15000;
     s.classByte = 1;
     Host host(s);
@@ -115,10 +118,15 @@ TEST(MaintenanceRun, FromStartToRestartWithTheNewVersion) {
     const Reply q = host.BeginSection("MC", Descriptor(1, 1, 2, mcSum));
     EXPECT_EQ(q.code, 'Q');
     EXPECT_EQ(q.length, 0u);
+    // Entering the data mode takes two polls; a block before that is refused.
+    EXPECT_TRUE(host.Exchange({Header(kGs, 'R', 28), Bytes(28, 0)}).refused());
+    EXPECT_EQ(host.Status(), (Bytes{3, 2}));
+    EXPECT_EQ(host.Status(), (Bytes{3, 2}));
     EXPECT_EQ(host.Status(), (Bytes{3, 1}));
     EXPECT_EQ(host.WriteBlock(Block("MC", mc, 1)).code, 'R');
     EXPECT_EQ(host.WriteBlock(Block("MC", mc, 2)).code, 'R');
-    EXPECT_EQ(host.Gs('S', 0).code, 'S');
+    EXPECT_EQ(host.Commit().code, 'S');
+    EXPECT_EQ(host.Settle(), 3) << "back in mode 2 after three busy polls";
     EXPECT_EQ(host.Status(), (Bytes{2, 1}));
     EXPECT_EQ(host.Find("MC")->data, mc);
     EXPECT_EQ(p.stats().blocksWritten, 2u);
@@ -127,10 +135,15 @@ TEST(MaintenanceRun, FromStartToRestartWithTheNewVersion) {
     // The new version text, then finish.
     EXPECT_EQ(host.Exchange({Header(kGs, 'N', 16), Text("1.3             ")}).code, 'N');
     EXPECT_EQ(p.version(), "1.2 ") << "the version changes only with the restart";
+    EXPECT_TRUE(host.Gs('B', 0).refused()) << "GS B before the version text has settled";
+    host.Settle();
     EXPECT_EQ(host.Gs('B', 0).code, 'B');
+    // Finishing takes 2,000 ms of the printer's time, however often it is
+    // polled.
+    for (int k = 0; k < 50; ++k) ASSERT_EQ(host.Status(), (Bytes{2, 2}));
+    p.AdvanceTime(1999);
     EXPECT_EQ(host.Status(), (Bytes{2, 2}));
-    EXPECT_EQ(host.Status(), (Bytes{2, 2}));
-    EXPECT_EQ(host.Status(), (Bytes{2, 2}));
+    p.AdvanceTime(1);
     const uint32_t generation = p.LinkGeneration();
     host.Write(Header(kGs, 'E', 2));
     EXPECT_TRUE(p.LinkUp()) << "the answer must still be readable";
@@ -154,7 +167,7 @@ TEST(MaintenanceRun, FromStartToRestartWithTheNewVersion) {
     EXPECT_EQ(host.Status(), (Bytes{1, 1}));
     EXPECT_EQ(host.Find("MC")->data, mc);
     EXPECT_EQ(host.Find("ST")->data, oldSt);
-    EXPECT_EQ(p.stats().refusals, 0u);
+    EXPECT_EQ(p.stats().refusals, 2u) << "the block and the GS B sent before their mode was ready";
 }
 
 TEST(MaintenanceRun, CancelRestartsWithTheOldVersionAndKeepsCommittedSections) {
@@ -163,7 +176,8 @@ TEST(MaintenanceRun, CancelRestartsWithTheOldVersionAndKeepsCommittedSections) {
     host.EnterMaintenance();
     const Bytes dp = Pattern(100, 3);
     ASSERT_TRUE(host.WriteSection("DP", dp));
-    ASSERT_EQ(host.Exchange({Header(kGs, 'N', 3), Text("9.9")}).code, 'N');
+    host.Settle();
+    ASSERT_EQ(host.Exchange({Header(kGs, 'N', 16), Text("9.9             ")}).code, 'N');
     // An open section that is never committed.
     const Bytes fg = Pattern(9000, 4);
     const Bytes oldFg = host.Find("FG")->data;
@@ -197,6 +211,7 @@ TEST(MaintenanceRun, RestartWithoutDelayComesBackAtOnceOnANewGeneration) {
 
 TEST(MaintenanceRun, ConnectWithAnUnreadFinalAnswerStartsTheRestart) {
     sim::Scenario s;
+    s.finishMs = 0;
     s.finishBusyPolls = 0;
     Host host(s);
     host.EnterMaintenance();
@@ -256,12 +271,15 @@ TEST(ReadBack, AreasSharingATagAreReadInTurn) {
     EXPECT_EQ(host.ReadBack("ST", 4096, &d1), s.areas[1].data);
     // The helper reads the first ST area's length; read the second by hand.
     Bytes payload = {'S', 'T', 0, 0, 0x10, 0};
+    host.Settle();
     const Reply u = host.Exchange({Header(kGs, 'U', 6), payload});
+    ASSERT_EQ(u.length, 13u);
     EXPECT_EQ(GetBE16(&u.data[10]), ComputeChecksum(second.data.data(), 1200).sum);
     const Reply v = host.Gs('V', 1228);
     ASSERT_EQ(v.length, 1228u);
     EXPECT_EQ(Bytes(v.data.begin() + 24, v.data.end() - 4), second.data);
     EXPECT_EQ(host.Gs('W', 0).code, 'W');
+    host.Settle();
     EXPECT_EQ(host.ReadBack("ST", 4096, &d3), s.areas[1].data) << "and round again";
 }
 
@@ -306,7 +324,7 @@ TEST_P(BlockCorruptions, RefusedWithoutEffect) {
     EXPECT_EQ(host.printer->stats().blocksWritten, 1u);
     ASSERT_EQ(host.WriteBlock(Block("FG", fg, 2)).code, 'R');
     ASSERT_EQ(host.WriteBlock(Block("FG", fg, 3)).code, 'R');
-    ASSERT_EQ(host.Gs('S', 0).code, 'S');
+    ASSERT_EQ(host.Commit().code, 'S');
     EXPECT_EQ(host.Find("FG")->data, fg);
 }
 
@@ -409,10 +427,10 @@ TEST(Sections, CommitChecksTheCountAndTheChecksum) {
     // One block short.
     ASSERT_EQ(host.BeginSection("MC", Descriptor(1, 1, 2, c)).code, 'Q');
     ASSERT_EQ(host.WriteBlock(Block("MC", mc, 1)).code, 'R');
-    EXPECT_TRUE(host.Gs('S', 0).refused());
+    EXPECT_TRUE(host.Commit().refused());
     EXPECT_EQ(host.Status(), (Bytes{3, 1})) << "a refused commit leaves the section open";
     ASSERT_EQ(host.WriteBlock(Block("MC", mc, 2)).code, 'R');
-    ASSERT_EQ(host.Gs('S', 0).code, 'S');
+    ASSERT_EQ(host.Commit().code, 'S');
     EXPECT_EQ(host.Find("MC")->data, mc);
 
     // Blocks that hold but a descriptor whose sum or XOR does not.
@@ -422,7 +440,7 @@ TEST(Sections, CommitChecksTheCountAndTheChecksum) {
         const Bytes other = Pattern(9000, 6);
         ASSERT_EQ(host.WriteBlock(Block("MC", other, 1)).code, 'R');
         ASSERT_EQ(host.WriteBlock(Block("MC", other, 2)).code, 'R');
-        EXPECT_TRUE(host.Gs('S', 0).refused());
+        EXPECT_TRUE(host.Commit().refused());
         EXPECT_EQ(host.Find("MC")->data, mc);
         // The section stays open; cancelling ends it.
         ASSERT_EQ(host.Gs('C', 0).code, 'C');
@@ -437,8 +455,9 @@ TEST(Sections, EmptySectionIsCommittedWithoutBlocks) {
     host.EnterMaintenance();
     ASSERT_EQ(host.BeginSection("DP", Descriptor(1, 1, 0, Checksum{})).code, 'Q');
     EXPECT_TRUE(host.WriteBlock(Block("DP", Pattern(10, 1), 1)).refused());
-    ASSERT_EQ(host.Gs('S', 0).code, 'S');
+    ASSERT_EQ(host.Commit().code, 'S');
     EXPECT_TRUE(host.Find("DP")->data.empty());
+    host.Settle();
     EXPECT_EQ(host.Status(), (Bytes{2, 1}));
 }
 
@@ -453,6 +472,45 @@ TEST(Sections, BeginRefusesUnknownTagsAndMalformedDescriptors) {
     EXPECT_TRUE(host.Exchange({Header(kGs, 'Q', 14), Text("MC"), Bytes(12, 0)}).refused());
     EXPECT_EQ(host.Status(), (Bytes{2, 1}));
 }
+
+// The descriptor's class byte must be the printer's class (GS O) or 0, and
+// its attribute word is big-endian: attribute 1 written little-endian reads
+// 0x01000000, a word this printer has no meaning for.
+struct DescriptorCase {
+    const char* name;
+    uint8_t printerClass;
+    uint8_t classByte;
+    uint32_t attribute;
+    bool accepted;
+};
+void PrintTo(const DescriptorCase& c, std::ostream* os) { *os << c.name; }
+
+class DescriptorFields : public ::testing::TestWithParam<DescriptorCase> {};
+
+TEST_P(DescriptorFields, ClassAndAttributeWord) {
+    const DescriptorCase& c = GetParam();
+    sim::Scenario s;
+    s.classByte = c.printerClass;
+    Host host(s);
+    host.EnterMaintenance();
+    const Bytes dp = Pattern(100, 7);
+    const Reply q =
+        host.BeginSection("DP", Descriptor(c.classByte, c.attribute, 1, ComputeChecksum(dp.data(), 100)));
+    EXPECT_EQ(q.code, c.accepted ? 'Q' : kNak);
+    EXPECT_EQ(host.printer->mode(), c.accepted ? sim::kModeData : sim::kModeMaintenance);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Q, DescriptorFields,
+    ::testing::Values(DescriptorCase{"PrintersClass", 1, 1, 1, true},
+                      DescriptorCase{"ClassZero", 1, 0, 1, true},
+                      DescriptorCase{"OtherClass", 1, 2, 1, false},
+                      DescriptorCase{"OtherClassOfAClassTwoPrinter", 2, 1, 1, false},
+                      DescriptorCase{"ClassTwoPrinter", 2, 2, 0x20003, true},
+                      DescriptorCase{"AttributeLittleEndian", 1, 1, 0x01000000, false},
+                      DescriptorCase{"AttributeWideLittleEndian", 1, 1, 0x03000200, false},
+                      DescriptorCase{"AttributeOf24Bits", 1, 1, 0x00FFFFFF, true}),
+    [](const ::testing::TestParamInfo<DescriptorCase>& info) { return std::string(info.param.name); });
 
 // --- GS I: the image table ------------------------------------------------
 
@@ -529,6 +587,10 @@ TEST(ImageTable, RefusesTablesWhoseFieldsDisagree) {
         variant([](Bytes& t) { t[32 + 2] = 1; }),         // reserved entry byte
         variant([](Bytes& t) { t[32 + 20] = 1; }),        // the host sends no data length
         variant([](Bytes& t) { t[32] = 0; }),             // no tag
+        variant([](Bytes& t) { t[0] = 2; }),              // another class than the printer's
+        variant([](Bytes& t) { t[8 + 3] = 0; }),          // version text cut by a zero
+        variant([](Bytes& t) { t[23] = 0x7F; }),          // version text not printable
+        variant([](Bytes& t) { PutBE32(&t[32 + 4], 0x01000000); }),  // attribute little-endian
         Bytes(good.begin(), good.begin() + 32),
     };
     for (const Bytes& t : bad) {
@@ -539,15 +601,30 @@ TEST(ImageTable, RefusesTablesWhoseFieldsDisagree) {
     const Reply ok = host.Exchange({Header(kGs, 'I', static_cast<uint32_t>(good.size())), good});
     EXPECT_EQ(ok.code, 'I');
     EXPECT_EQ(host.printer->areas().size(), 1u);
+    // A table of class 0 (a load file whose first section has no class).
+    Bytes classless = good;
+    classless[0] = 0;
+    host.Settle();
+    EXPECT_EQ(host.Exchange({Header(kGs, 'I', static_cast<uint32_t>(classless.size())), classless})
+                  .code,
+              'I');
 }
 
 TEST(VersionText, RefusedWhenEmptyLongOrNotPrintable) {
     Host host;
     host.EnterMaintenance();
+    // The version text is the whole 16-byte field: a shorter or longer one
+    // is refused, as is one with a byte that is not printable.
     EXPECT_TRUE(host.Gs('N', 0).refused());
     EXPECT_TRUE(host.Exchange({Header(kGs, 'N', 17), Text("1.3              ")}).refused());
-    EXPECT_TRUE(host.Exchange({Header(kGs, 'N', 4), Bytes{'1', '.', '3', 0}}).refused());
-    EXPECT_EQ(host.Exchange({Header(kGs, 'N', 3), Text("2.0")}).code, 'N');
+    EXPECT_TRUE(host.Exchange({Header(kGs, 'N', 15), Text("1.3            ")}).refused());
+    EXPECT_TRUE(host.Exchange({Header(kGs, 'N', 3), Text("2.0")}).refused());
+    EXPECT_TRUE(
+        host.Exchange({Header(kGs, 'N', 16), Bytes{'1', '.', '3', 0, ' ', ' ', ' ', ' ', ' ', ' ',
+                                                   ' ', ' ', ' ', ' ', ' ', ' '}})
+            .refused());
+    EXPECT_EQ(host.printer->stats().refusals, 5u);
+    EXPECT_EQ(host.Exchange({Header(kGs, 'N', 16), Text("2.0             ")}).code, 'N');
 }
 
 // --- frames in the wrong mode ----------------------------------------------

@@ -113,6 +113,17 @@ TEST(ScenarioJson, StContentAloneFillsTheDefaultAreaTable) {
     }
 }
 
+TEST(ScenarioJson, ModeChangePollsAndTheFinishTime) {
+    const sim::Scenario d;
+    const sim::Scenario s = Parse(R"({"busyPollsAfter": {"Q": 7, "W": 0}, "finishMs": 2500})");
+    EXPECT_EQ(s.busyPollsAfter.beginSection, 7u);
+    EXPECT_EQ(s.busyPollsAfter.endReadBack, 0u);
+    EXPECT_EQ(s.busyPollsAfter.commit, d.busyPollsAfter.commit) << "a kind not named keeps its default";
+    EXPECT_EQ(s.busyPollsAfter.imageTable, d.busyPollsAfter.imageTable);
+    EXPECT_EQ(s.finishMs, 2500u);
+    EXPECT_EQ(s.finishBusyPolls, d.finishBusyPolls);
+}
+
 TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     sim::Scenario s;
     s.version = "2.0 ";
@@ -128,6 +139,10 @@ TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     s.areas = sim::DefaultAreas();
     s.restartDelayMs = 1;
     s.dropReturnMs = 0;
+    s.busyPollsAfter.version = 9;
+    s.busyPollsAfter.beginReadBack = 0;
+    s.finishMs = 77;
+    s.startCondition = 0x80;
     sim::Fault f;
     f.introducer = 0x1D;
     f.letter = 'B';
@@ -171,6 +186,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"layout": 6,)", "not valid JSON"},
         BadCase{R"([1, 2])", "must be a JSON object"},
         BadCase{R"({"restartDelay": 5})", "key 'restartDelay': unknown key"},
+        BadCase{R"({"busyPollsAfter": 3})", "key 'busyPollsAfter': expected an object"},
+        BadCase{R"({"busyPollsAfter": {"R": 3}})", "key 'busyPollsAfter.R': unknown key"},
+        BadCase{R"({"busyPollsAfter": {"Q": -1}})", "key 'busyPollsAfter.Q': expected a whole number"},
+        BadCase{R"({"finishMs": "soon"})", "key 'finishMs'"},
+        BadCase{R"({"startCondition": 2})", "key 'startCondition': expected 1 (ready) or 128"},
         BadCase{R"({"layout": -1})", "key 'layout': expected a whole number"},
         BadCase{R"({"layout": 1.5})", "key 'layout'"},
         BadCase{R"({"layout": 4294967296})", "key 'layout'"},
