@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/byte_order.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/trace_sink.h"
@@ -77,11 +78,11 @@ inline std::vector<uint8_t> Hex(std::string_view text) {
 // A frame as it went over the wire (header with big-endian length, then
 // the payload as the printer kept it).
 inline std::vector<uint8_t> Wire(const sim::Frame& f) {
-    std::vector<uint8_t> out{f.introducer, f.letter, static_cast<uint8_t>(f.parameter >> 24),
-                             static_cast<uint8_t>(f.parameter >> 16),
-                             static_cast<uint8_t>(f.parameter >> 8),
-                             static_cast<uint8_t>(f.parameter)};
-    out.insert(out.end(), f.payload.begin(), f.payload.end());
+    std::vector<uint8_t> out(6 + f.payload.size());
+    out[0] = f.introducer;
+    out[1] = f.letter;
+    PutBE32(out.data() + 2, f.parameter);
+    std::copy(f.payload.begin(), f.payload.end(), out.begin() + 6);
     return out;
 }
 
