@@ -210,7 +210,7 @@ void Parse(const json& doc, Scenario* s) {
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
                "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
                "maintenanceBusyPolls", "finishBusyPolls", "restartDelayMs", "dropReturnMs",
-               "faults"});
+               "flashErase", "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
         Fail("description", "expected a text");
     if (doc.contains("version")) {
@@ -276,6 +276,10 @@ void Parse(const json& doc, Scenario* s) {
     if (doc.contains("restartDelayMs"))
         s->restartDelayMs = U32(doc["restartDelayMs"], "restartDelayMs");
     if (doc.contains("dropReturnMs")) s->dropReturnMs = U32(doc["dropReturnMs"], "dropReturnMs");
+    if (doc.contains("flashErase")) {
+        if (!doc["flashErase"].is_boolean()) Fail("flashErase", "expected true or false");
+        s->flashErase = doc["flashErase"].get<bool>();
+    }
     if (doc.contains("faults")) {
         const json& f = doc["faults"];
         if (!f.is_array()) Fail("faults", "expected an array");
@@ -383,7 +387,8 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                 {"maintenanceBusyPolls", s.maintenanceBusyPolls},
                 {"finishBusyPolls", s.finishBusyPolls},
                 {"restartDelayMs", s.restartDelayMs},
-                {"dropReturnMs", s.dropReturnMs}};
+                {"dropReturnMs", s.dropReturnMs},
+                {"flashErase", s.flashErase}};
     json records = json::array();
     for (const auto& r : s.searchRecords) records.push_back(BytesJson(r));
     doc["searchRecords"] = records;
