@@ -135,7 +135,9 @@ bool WriteNewFileDurably(const std::string& dir, const std::string& stem, const 
     }
     DWORD code = ERROR_ALREADY_EXISTS;
     for (int k = 1; k <= kMaxNameTries; ++k) {
-        const std::string name = folder + stem + (k == 1 ? "" : "-" + std::to_string(k)) + ext;
+        std::string name = folder + stem;
+        if (k > 1) name.append("-").append(std::to_string(k));
+        name += ext;
         // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name.
         if (::MoveFileExW(temp.c_str(), Wide(name).c_str(), MOVEFILE_WRITE_THROUGH)) {
             *path = name;
