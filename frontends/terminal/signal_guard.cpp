@@ -26,6 +26,7 @@ volatile sig_atomic_t g_stopWaiting = 0;
 volatile sig_atomic_t g_noticeShown = 0;
 volatile sig_atomic_t g_held = 0;
 int g_ttyFd = -1;  // the controlling terminal when it is not standard error
+int g_devNull = -1;
 char g_notice[kNoticeMax];
 size_t g_noticeLength = 0;
 
@@ -45,6 +46,10 @@ void OnSignal(int) {
     } else {
         if (!g_runBegun) g_cancelRequested = 1;
         g_stopWaiting = 1;
+        // Nobody is to be asked any more: the input ends. A read that waits
+        // is interrupted, and one about to begin finds the end at once (a
+        // flag alone could be missed between its test and the read).
+        if (g_devNull >= 0) ::dup2(g_devNull, STDIN_FILENO);
     }
     errno = saved;
 }
@@ -70,7 +75,8 @@ void Install(bool restart, bool keepOld) {
 CSignalGuard::CSignalGuard(const char* notice) {
     g_noticeLength = strnlen(notice, kNoticeMax - 1);
     memcpy(g_notice, notice, g_noticeLength);
-    // Opened now: a handler may not look for it.
+    // Opened now: a handler may not look for them.
+    g_devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     g_ttyFd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
     struct stat tty {}, err {};
     if (g_ttyFd >= 0 && ::fstat(g_ttyFd, &tty) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
@@ -92,6 +98,8 @@ CSignalGuard::~CSignalGuard() {
     sigaction(SIGPIPE, &g_oldPipe, nullptr);
     if (g_ttyFd >= 0) ::close(g_ttyFd);
     g_ttyFd = -1;
+    if (g_devNull >= 0) ::close(g_devNull);
+    g_devNull = -1;
 }
 
 void CSignalGuard::OnRunBegins() {

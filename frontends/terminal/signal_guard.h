@@ -11,8 +11,9 @@
 //   elsewhere); the run goes on to its
 //   normal end and its message. Only SIGKILL can stop it.
 // - The same signals before the maintenance run are a cancel request: the
-//   dialog ends at the next point where it waits for the user, as the cancel
-//   command (the window closed) ends it: link and libraries released, exit
+//   input ends (standard input becomes /dev/null) and the dialog ends at the
+//   next point where it waits for the user, as the cancel command (the
+//   window closed) ends it: link and libraries released, exit
 //   status 4. Identification is bounded and finishes first. After the run
 //   they end a waiting message box; the run's own outcome stands.
 //
