@@ -27,8 +27,11 @@ bool CQuillonApp::InitInstance() {
 
     CQuillonDlg dlg;
     dlg.m_progress = m_progress;
+    dlg.m_runObserver = m_runObserver;
+    dlg.m_restore = m_restore;
     m_modalResult = dlg.DoModal();
     m_outcome = dlg.m_outcome;
+    m_updateReport = dlg.m_updateReport;
     // From here a new updater may start, while this process still ends.
     if (g_hInstanceMutex.HasHandle()) g_hInstanceMutex.Release();
     return false;

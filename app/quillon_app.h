@@ -8,6 +8,7 @@
 #include "app/quillon_dlg.h"
 #include "platform/instance_guard.h"
 
+class IMaintenanceRunObserver;
 class IUpdateProgress;
 
 // The name of the single-instance guard.
@@ -36,11 +37,14 @@ public:
 
     // Set by the front end before Run: handed to the dialog.
     IUpdateProgress* m_progress = nullptr;
+    IMaintenanceRunObserver* m_runObserver = nullptr;
+    const StRestoreRequest* m_restore = nullptr;
 
     // What happened, for the front end.
     bool m_anotherInstance = false;  // another updater holds the guard
     int m_modalResult = 0;           // the dialog's modal result (-1: no window)
     DialogOutcome m_outcome = DialogOutcome::kNone;
+    UpdateReport m_updateReport;  // what the engine reported, if it ran
 
 private:
     std::string m_appName;

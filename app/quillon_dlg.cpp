@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/maintenance_run.h"
 #include "app/quillon_app.h"
 #include "app/string_table.h"
 #include "link/link_settings.h"
@@ -136,7 +137,9 @@ void CQuillonDlg::OnFirmwareUpdate() {
     ShowItem(kIdcExit, false);
     SetDlgItemText(kIdcMessage, LoadStringText(kIdsUpdating));
 
-    if (!IsOlderVersion(m_currentVersion, m_newVersion)) {
+    // A restore writes the printer's own data back and leaves its firmware
+    // alone: there is no version to compare.
+    if (m_restore == nullptr && !IsOlderVersion(m_currentVersion, m_newVersion)) {
         const int answer =
             ShowMessage(FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
                                          m_strNewVersion.c_str()),
@@ -152,9 +155,16 @@ void CQuillonDlg::OnFirmwareUpdate() {
     const int result = UpdateFirmware();
     uint8_t category = 0;
     uint32_t detail = 0;
-    if (result == 0) {
+    if (result == 0 && m_restore != nullptr) {
+        // The front end says what was restored; message 117 speaks of a
+        // firmware update, which a restore is not.
+        m_outcome = DialogOutcome::kRestored;
+    } else if (result == 0) {
         ShowMessage(LoadStringText(kIdsUpdateDone), kIdsAppTitle, platform::kMbOk);
         m_outcome = DialogOutcome::kUpdated;
+    } else if (m_restore != nullptr && m_updateReport.refusal != RestoreRefusal::kNone) {
+        // Nothing was written; the front end says why.
+        m_outcome = DialogOutcome::kRestoreRefused;
     } else if (InternalErrorCode(&category, &detail)) {
         ShowInternalError(category, detail);
         m_outcome = DialogOutcome::kUpdateFailed;
@@ -162,14 +172,50 @@ void CQuillonDlg::OnFirmwareUpdate() {
         ShowMessage(LoadStringText(kIdsUpdateFailed), kIdsCaptionError, platform::kMbIconHand);
         m_outcome = DialogOutcome::kUpdateFailed;
     }
+    ShowArchivedStCopies(result);
     // The update closed the link itself; the libraries stay loaded until
     // the process ends.
     EndDialog(platform::kIdOk);
 }
 
+void CQuillonDlg::ShowArchivedStCopies(int result) {
+    // Once the ST area may have been opened for writing, a failed run may
+    // have cost the printer its own data: the archived copy is what is left
+    // of it, and whoever restarts the printer must know where it is.
+    if (result == 0 || !m_updateReport.stWriteBegun || m_updateReport.archived.empty()) return;
+    std::string paths;
+    for (const std::string& p : m_updateReport.archived) paths += (paths.empty() ? "" : "\n") + p;
+    ShowMessage(FormatStringText(kIdsStArchived, paths.c_str()), kIdsCaptionConfirm,
+                platform::kMbIconExclamation);
+}
+
+namespace {
+
+// Tells the observer when the run begins and, on every way out, that it
+// has ended.
+class RunScope {
+public:
+    explicit RunScope(IMaintenanceRunObserver* observer) : m_observer(observer) {
+        if (m_observer != nullptr) m_observer->OnRunBegins();
+    }
+    ~RunScope() {
+        if (m_observer != nullptr) m_observer->OnRunEnds();
+    }
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+private:
+    IMaintenanceRunObserver* m_observer;
+};
+
+}  // namespace
+
 int CQuillonDlg::UpdateFirmware() {
     UpdateErrorRecord errors(m_updateErrorDetail, m_updateErrorCategory);
-    return RunFirmwareUpdate(errors, m_progress);
+    UpdateOptions options;
+    options.restore = m_restore;
+    RunScope run(m_runObserver);
+    return RunFirmwareUpdate(errors, m_progress, options, &m_updateReport);
 }
 
 void CQuillonDlg::OnOK() {

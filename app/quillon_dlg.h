@@ -12,7 +12,9 @@
 
 #include "platform/dialog.h"
 #include "update/update_error.h"
+#include "update/update_firmware.h"
 
+class IMaintenanceRunObserver;
 class IUpdateProgress;
 
 // The dialog template and its controls.
@@ -46,6 +48,8 @@ enum class DialogOutcome {
     kIdentificationFailed,  // message 118 before the dialog was shown
     kConnectionCancelled,   // Cancel in the connection box (result 7)
     kClosed,                // the cancel command (window closed)
+    kRestored,              // an ST copy was written back (no message of its own)
+    kRestoreRefused,        // the ST copy was refused before anything was written
 };
 
 class CQuillonDlg : public platform::CDialog {
@@ -86,6 +90,13 @@ public:
 
     // Where the update reports its progress; null: nowhere.
     IUpdateProgress* m_progress = nullptr;
+    // Told when the engine starts and when it has returned; may be null.
+    IMaintenanceRunObserver* m_runObserver = nullptr;
+    // Set: the Firmware Update button writes this ST copy back instead of
+    // the firmware (a service restore; no version question).
+    const StRestoreRequest* m_restore = nullptr;
+    // What the last run of the engine reported.
+    UpdateReport m_updateReport;
 
     int m_hIcon = 0;              // icon resource of the window
     std::string m_strNewVersion;  // UTF-8 display texts
@@ -108,6 +119,9 @@ public:
 
 private:
     int ShowMessage(const std::string& text, unsigned captionId, uint32_t style);
+    // After a failed run that may have changed the printer's ST area: a
+    // second box with the paths of the archived ST copies.
+    void ShowArchivedStCopies(int result);
     void ShowInternalError(uint8_t category, uint32_t detail);
 };
 

@@ -39,6 +39,9 @@ constexpr StringEntry kStrings[] = {
     {kIdsCaptionError, "エラー"},
     {kIdsFirmwareUpdate, "ファームウェアのアップデート"},
     {kIdsAppTitle, "ZK-Q870 Firmware Updater"},
+    {kIdsStArchived,
+     "プリンター固有のデータ（ST）は、次のファイルに保存されています。\n"
+     "このファイルを削除せず、サービス担当者にお知らせください。\n\n%s"},
 };
 
 }  // namespace

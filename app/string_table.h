@@ -17,6 +17,7 @@ enum : unsigned {
     kIdsCaptionError = 122,    // caption of the failure box
     kIdsFirmwareUpdate = 125,  // "firmware update"
     kIdsAppTitle = 126,        // the updater's title
+    kIdsStArchived = 127,      // the printer's ST data is kept in these files (%s)
 };
 
 // The text of string resource id; empty when there is none.

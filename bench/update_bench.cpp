@@ -295,7 +295,10 @@ int main(int argc, char** argv) {
         UpdateErrorFields errors;
         getrusage(RUSAGE_SELF, &before);
         wallStart = NowNs();
-        result = RunFirmwareUpdate(errors.record, &phases);
+        // The printer's ST data is archived inside the work folder.
+        UpdateOptions options;
+        options.archiveFolder = (work / "st-archive").string();
+        result = RunFirmwareUpdate(errors.record, &phases, options, nullptr);
         wallEnd = NowNs();
         getrusage(RUSAGE_SELF, &after);
     }

@@ -141,7 +141,10 @@ int CPrinterIO::CmdSearchPrinter(ArgVector args) {
     }
 
     // Datagrams land one after the other; receive errors and empty polls
-    // are simply repeated until the window closes. An empty poll yields for
+    // are simply repeated until the window closes. A datagram larger than
+    // the space left is a receive error, not a reply: it is dropped whole
+    // and collecting goes on, so that it cannot hide the printers that
+    // answer after it. An empty poll yields for
     // a millisecond rather than spinning the processor for three seconds.
     uint8_t buffer[kSearchBufferSize] = {};
     size_t received = 0;

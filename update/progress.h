@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum class UpdatePhase {
     kPreparing,     // reading the load file and the printer's tables
@@ -24,4 +25,6 @@ public:
     virtual void OnSection(const char tag[2], uint32_t section, uint32_t blocks) = 0;
     // A block went through; bytes counts the data bytes sent so far.
     virtual void OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) = 0;
+    // The printer's ST data read back was archived in this file.
+    virtual void OnArchived(const std::string& path) {}
 };

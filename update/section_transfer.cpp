@@ -20,6 +20,18 @@ uint32_t BlockCount(uint64_t size) {
     return static_cast<uint32_t>((size + kBlockDataSize - 1) / kBlockDataSize);
 }
 
+// The entry that a restore sends: the load file's first ST section.
+bool IsRestoreEntry(const UpdateContext& ctx, uint32_t j) {
+    const uint32_t count = ctx.image.SectionCount();
+    for (uint32_t k = 0; k < count; ++k) {
+        const LoadImage::Entry e = ctx.image.EntryAt(k);
+        if (e.tag[0] == 'S' && e.tag[1] == 'T') return k == j;
+    }
+    return false;
+}
+
+bool IsStTag(const char* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
+
 // Where the data of entry j comes from.
 struct SectionSource {
     const uint8_t* data = nullptr;
@@ -33,6 +45,17 @@ struct SectionSource {
 // differ, else the image. False when the map names a slot that does not
 // hold what the printer's table says it holds.
 bool ResolveSource(UpdateContext& ctx, uint32_t j, SectionSource* src) {
+    if (ctx.selection == kSelectionRestore) {
+        // The archived copy, checked by the printer against its own sums.
+        const StRestoreRequest* restore = ctx.Restore();
+        if (restore == nullptr || !IsRestoreEntry(ctx, j)) return false;
+        const Checksum c = ComputeChecksum(restore->data.data(), restore->data.size());
+        src->data = restore->data.data();
+        src->size = static_cast<uint32_t>(restore->data.size());
+        PutBE16(src->sum, c.sum);
+        src->xorValue = c.xorValue;
+        return true;
+    }
     const uint8_t m = j < kMaxLoadEntries ? ctx.map[j] : kNoSlot;
     if (ctx.selection == ' ' && m != kNoSlot) {
         if (m >= ctx.printerTable.entries || m >= kMaxPrinterEntries) return false;
@@ -61,6 +84,7 @@ bool ResolveSource(UpdateContext& ctx, uint32_t j, SectionSource* src) {
 
 // Whether entry j is sent under the selection.
 bool IsSent(const UpdateContext& ctx, uint32_t j) {
+    if (ctx.selection == kSelectionRestore) return IsRestoreEntry(ctx, j);
     if (ctx.selection == ' ') return true;
     if (ctx.selection == 'Y' || ctx.selection == 'N')
         return ctx.image.EntryAt(j).flag == ctx.selection;
@@ -129,6 +153,8 @@ int SendImageTable(UpdateContext& ctx) {
         PutBE32(t + 8, e.loadAddress);
         PutBE32(t + 12, e.areaSize);
     }
+    // A printer may erase every area that the new table moves, ST too.
+    ctx.report.stWriteBegun = true;
     return FwSendImageTable(table.data(), static_cast<uint32_t>(table.size()));
 }
 
@@ -157,6 +183,8 @@ int SendSection(UpdateContext& ctx, uint32_t j) {
     if (ctx.progress != nullptr)
         ctx.progress->OnSection(e.tag, ctx.sectionsSent, blocks);
 
+    // A printer may erase the area as soon as the section begins.
+    if (IsStTag(e.tag)) ctx.report.stWriteBegun = true;
     int r = FwBeginSection(h, d, kSectionDescriptorSize);
     if (r != kFwOk) return r;
 
@@ -193,15 +221,19 @@ int TransferSections(UpdateContext& ctx) {
     int r = FwCommand(kFwCodeReadTable, 0, ctx.printerHeader, kImageHeaderSize);
     if (r != kFwOk) return r;
 
-    ctx.selection = image.EntryAt(0).flag;
-    for (uint32_t j = 1; j < count; ++j) {
-        if (image.EntryAt(j).flag != ctx.selection) {
-            ctx.selection = ' ';
-            break;
+    if (ctx.Restore() != nullptr) {
+        ctx.selection = kSelectionRestore;
+    } else {
+        ctx.selection = image.EntryAt(0).flag;
+        for (uint32_t j = 1; j < count; ++j) {
+            if (image.EntryAt(j).flag != ctx.selection) {
+                ctx.selection = ' ';
+                break;
+            }
         }
+        if (HeaderLayout(ctx.printerHeader) == image.LayoutNumber() && ctx.selection == ' ')
+            ctx.selection = 'Y';
     }
-    if (HeaderLayout(ctx.printerHeader) == image.LayoutNumber() && ctx.selection == ' ')
-        ctx.selection = 'Y';
 
     if (ctx.selection == 'N' && (r = CheckCapacity(ctx)) != kFwOk) return r;
 
@@ -224,6 +256,8 @@ int TransferSections(UpdateContext& ctx) {
         blocks += BlockCount(src.size);
         bytes += src.size;
     }
+    // A restore that would send nothing has not restored anything.
+    if (ctx.selection == kSelectionRestore && sections == 0) return kFwFailed;
     if (ctx.progress != nullptr)
         ctx.progress->OnTransferPlan(sections, blocks, bytes);
 

@@ -5,11 +5,14 @@
 // load file in place of the placeholder.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "link/byte_order.h"
 #include "platform/files.h"
+#include "platform/state_files.h"
 #include "update/checksum.h"
 #include "update/fw_commands.h"
+#include "update/st_archive.h"
 #include "update/update_context.h"
 
 namespace {
@@ -138,6 +141,37 @@ int SaveBackup(UpdateContext& ctx, uint32_t i, uint8_t createCategory, uint8_t w
     return kFwOk;
 }
 
+int ArchiveSlot(UpdateContext& ctx, uint32_t i) {
+    if (i >= kMaxPrinterEntries) return kFwFailed;
+    const ByteBlock& slot = ctx.slots[i];
+    std::vector<uint8_t> content(slot.data(), slot.data() + slot.size());
+    for (const std::vector<uint8_t>& done : ctx.archivedContents)
+        if (done == content) return kFwOk;
+
+    unsigned long error = 0;
+    if (ctx.archiveFolder.empty()) {
+        ctx.archiveFolder = ctx.options.archiveFolder;
+        if (ctx.archiveFolder.empty() && !DefaultStArchiveFolder(&ctx.archiveFolder)) {
+            ctx.errors.Record(kUpdErrArchiveFolder, 2);  // no such folder
+            return kFwFailed;
+        }
+    }
+    if (!platform::CreateDirectories(ctx.archiveFolder, &error)) {
+        ctx.errors.Record(kUpdErrArchiveFolder, static_cast<uint32_t>(error));
+        return kFwFailed;
+    }
+    std::string path;
+    if (!WriteStArchive(ctx.archiveFolder, ctx.report.identifier, std::time(nullptr),
+                        content.data(), content.size(), &path, &error)) {
+        ctx.errors.Record(kUpdErrWriteArchive, static_cast<uint32_t>(error));
+        return kFwFailed;
+    }
+    ctx.report.archived.push_back(path);
+    ctx.archivedContents.push_back(std::move(content));
+    if (ctx.progress != nullptr) ctx.progress->OnArchived(path);
+    return kFwOk;
+}
+
 int PreserveStArea(UpdateContext& ctx) {
     ctx.Report(UpdatePhase::kPreserving);
     LoadImage& image = ctx.image;
@@ -146,8 +180,10 @@ int PreserveStArea(UpdateContext& ctx) {
 
     // Phase A: back the printer's ST area up.
     const uint32_t n = HeaderEntryCount(ctx.printerHeader);
+    if (n != 0 && (r = ReadPrinterTable(ctx, n)) != kFwOk) return r;
+    // A restore that cannot fit is refused before anything is read back.
+    if ((r = CheckRestoreFits(ctx)) != kFwOk) return r;
     if (n != 0) {
-        if ((r = ReadPrinterTable(ctx, n)) != kFwOk) return r;
         if (image.EntryAt(0).flag != 'N') {
             // The first two entries of the table, as far as the table has
             // them.
@@ -159,6 +195,7 @@ int PreserveStArea(UpdateContext& ctx) {
                     if (!IsSt(p) || e.dataLength < EntryDataLength(p)) continue;
                     const uint8_t tag[2] = {uint8_t(e.tag[0]), uint8_t(e.tag[1])};
                     if ((r = ReadBackArea(ctx, i, j, tag)) != kFwOk) return r;
+                    if ((r = ArchiveSlot(ctx, i)) != kFwOk) return r;
                     if ((r = SaveBackup(ctx, i, kUpdErrCreateBackup, kUpdErrWriteBackup)) != kFwOk)
                         return r;
                 }
@@ -169,6 +206,7 @@ int PreserveStArea(UpdateContext& ctx) {
                 if (!IsSt(p)) continue;
                 const uint8_t tag[2] = {p[0], p[1]};
                 if ((r = ReadBackArea(ctx, i, 0, tag)) != kFwOk) return r;
+                if ((r = ArchiveSlot(ctx, i)) != kFwOk) return r;
                 if ((r = SaveBackup(ctx, i, kUpdErrCreateBackupN, kUpdErrWriteBackupN)) != kFwOk)
                     return r;
             }
@@ -191,6 +229,8 @@ int PreserveStArea(UpdateContext& ctx) {
                     continue;
                 const uint8_t tag[2] = {uint8_t(e.tag[0]), uint8_t(e.tag[1])};
                 if ((r = ReadBackArea(ctx, i, j, tag)) != kFwOk) return r;
+                // What is read again of the printer's own data is kept too.
+                if (IsSt(p) && (r = ArchiveSlot(ctx, i)) != kFwOk) return r;
             }
         }
     }

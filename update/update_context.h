@@ -8,9 +8,12 @@
 #include <memory>
 #include <string>
 
+#include <vector>
+
 #include "update/load_image.h"
 #include "update/progress.h"
 #include "update/update_error.h"
+#include "update/update_firmware.h"
 
 // The update's limits: map entries (load-file sections) and slots
 // (printer-table entries).
@@ -26,7 +29,14 @@ enum : uint8_t {
     kUpdErrWriteBackupN = 0x62,
     kUpdErrOpenBackup = 0x71,
     kUpdErrReadBackup = 0x72,
+    // The archive of the printer's ST data: its folder cannot be had or
+    // made, or the file cannot be written.
+    kUpdErrArchiveFolder = 0x53,
+    kUpdErrWriteArchive = 0x54,
 };
+
+// The selection of a service restore: only the ST section is sent.
+inline constexpr uint8_t kSelectionRestore = 'R';
 
 // A zeroed byte block that knows its size; allocation failure is reported,
 // never thrown.
@@ -53,15 +63,36 @@ struct PrinterTable {
 };
 
 struct UpdateContext {
-    UpdateContext(UpdateErrorRecord& errorRecord, IUpdateProgress* progressSink)
-        : errors(errorRecord), progress(progressSink) {
+    UpdateContext(UpdateErrorRecord& errorRecord, IUpdateProgress* progressSink,
+                  const UpdateOptions& runOptions, UpdateReport& runReport)
+        : errors(errorRecord), progress(progressSink), options(runOptions), report(runReport) {
         for (uint8_t& m : map) m = kNoSlot;
     }
+    // A plain update whose report nobody reads.
+    UpdateContext(UpdateErrorRecord& errorRecord, IUpdateProgress* progressSink)
+        : UpdateContext(errorRecord, progressSink, m_defaultOptions, m_unreadReport) {}
+    UpdateContext(const UpdateContext&) = delete;
+    UpdateContext& operator=(const UpdateContext&) = delete;
 
+private:
+    UpdateOptions m_defaultOptions;
+    UpdateReport m_unreadReport;
+
+public:
     // Where file failures are recorded and progress is reported.
     UpdateErrorRecord& errors;
     IUpdateProgress* progress;
+    // What the run was asked for, and what it tells its caller.
+    const UpdateOptions& options;
+    UpdateReport& report;
     std::string backupPath;
+    // The archive: its folder (resolved on first use) and the contents
+    // archived so far, so that a second read-back of the same data adds no
+    // second file.
+    std::string archiveFolder;
+    std::vector<std::vector<uint8_t>> archivedContents;
+    // The version the printer must report after its restart (4 bytes).
+    uint8_t expectedVersion[4] = {};
     LoadImage image;
     uint8_t map[kMaxLoadEntries];
     uint8_t printerHeader[32] = {};
@@ -84,6 +115,7 @@ struct UpdateContext {
     void Report(UpdatePhase phase) const {
         if (progress != nullptr) progress->OnPhase(phase);
     }
+    const StRestoreRequest* Restore() const { return options.restore; }
 };
 
 // The entry count and layout number of an ImageHeader (big-endian).
@@ -97,6 +129,12 @@ int PreserveStArea(UpdateContext& ctx);
 int ReadBackArea(UpdateContext& ctx, uint32_t i, uint32_t j, const uint8_t tag[2]);
 // Writes slot i to the backup file; 0 or 4.
 int SaveBackup(UpdateContext& ctx, uint32_t i, uint8_t createCategory, uint8_t writeCategory);
+// Writes slot i into the archive unless the run archived the same bytes
+// already; 0 or 4 (with the update error record written).
+int ArchiveSlot(UpdateContext& ctx, uint32_t i);
+// A restore's checks against the printer's table: 0, or 4 with the
+// refusal in the report.
+int CheckRestoreFits(UpdateContext& ctx);
 
 // Section transfer: selection, capacity check, image table, sections,
 // version text. 0 or the first failure's result.

@@ -54,6 +54,14 @@ bool IdentifierText(const uint8_t* systemInfo, std::string* text) {
     return true;
 }
 
+// A restore names the printer its copy came from; another printer's copy is
+// written only on request.
+bool SamePrinter(const UpdateContext& ctx) {
+    const StRestoreRequest* restore = ctx.Restore();
+    return restore == nullptr || restore->anyPrinter ||
+           restore->identifier == ctx.report.identifier;
+}
+
 // Up to 4 characters of the version text, stopping at a zero byte present in
 // both.
 bool SameVersion(const uint8_t* a, const uint8_t* b) {
@@ -98,7 +106,7 @@ void Reconnect(UpdateContext& ctx) {
         }
         if (!back) continue;
         uint8_t info[kSystemInfoSize] = {};
-        if (QuerySystemInfo(info) == 0 && !SameVersion(info + kVersionAt, ctx.image.VersionText()))
+        if (QuerySystemInfo(info) == 0 && !SameVersion(info + kVersionAt, ctx.expectedVersion))
             ctx.result = 4;
         return;
     }
@@ -120,6 +128,10 @@ int EndSequence(UpdateContext& ctx) {
 // Checks against the printer, preservation and transfer; 0 or the first
 // failure's result.
 int RunMaintenance(UpdateContext& ctx) {
+    if (!SamePrinter(ctx)) {
+        ctx.report.refusal = RestoreRefusal::kOtherPrinter;
+        return kFwFailed;
+    }
     uint8_t classByte = 0;
     int r = FwCommand(kFwCodeClass, 0, &classByte, 1);
     if (r != kFwOk) return r;
@@ -151,7 +163,15 @@ void UpdateContext::ReleaseTables() {
 }
 
 int RunFirmwareUpdate(UpdateErrorRecord& errors, IUpdateProgress* progress) {
-    UpdateContext ctx(errors, progress);
+    return RunFirmwareUpdate(errors, progress, UpdateOptions(), nullptr);
+}
+
+int RunFirmwareUpdate(UpdateErrorRecord& errors, IUpdateProgress* progress,
+                      const UpdateOptions& options, UpdateReport* report) {
+    UpdateReport unused;
+    UpdateReport& out = report != nullptr ? *report : unused;
+    out = UpdateReport();
+    UpdateContext ctx(errors, progress, options, out);
     ctx.Report(UpdatePhase::kPreparing);
 
     // Preparation: no maintenance frame goes out yet.
@@ -165,6 +185,7 @@ int RunFirmwareUpdate(UpdateErrorRecord& errors, IUpdateProgress* progress) {
         return 4;
     }
     ctx.backupPath = dir + platform::kPathSeparator + identifier + kBackupSuffix;
+    ctx.report.identifier = identifier;
     g_fwFramesEnabled = 1;
 
     switch (OpenLoadImage(&ctx.image)) {
@@ -185,6 +206,11 @@ int RunFirmwareUpdate(UpdateErrorRecord& errors, IUpdateProgress* progress) {
         return EndSequence(ctx);
     }
     std::memset(ctx.map, kNoSlot, sizeof ctx.map);
+    // An update must bring the load file's version; a restore leaves the
+    // firmware, and so its version, as it was.
+    std::memcpy(ctx.expectedVersion,
+                ctx.Restore() != nullptr ? info + kVersionAt : ctx.image.VersionText(),
+                sizeof ctx.expectedVersion);
 
     ctx.result = RunMaintenance(ctx);
     ctx.ReleaseTables();

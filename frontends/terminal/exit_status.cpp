@@ -4,7 +4,10 @@ int ExitStatusFor(const CQuillonApp& app) {
     if (app.m_anotherInstance) return kExitAlreadyRunning;
     switch (app.m_outcome) {
         case DialogOutcome::kUpdated:
+        case DialogOutcome::kRestored:
             return kExitUpdated;
+        case DialogOutcome::kRestoreRefused:
+            return kExitBadStCopy;
         case DialogOutcome::kUpdateFailed:
             return kExitUpdateFailed;
         case DialogOutcome::kDeclined:
@@ -23,12 +26,15 @@ int ExitStatusFor(const CQuillonApp& app) {
 
 const char kExitStatusHelp[] =
     "Exit status:\n"
-    "  0   the firmware was updated (message 117)\n"
+    "  0   the firmware was updated (message 117); --restore-st: the ST copy was written\n"
     "  1   the update failed (message 118 or 116)\n"
     "  2   no update: the confirmation was declined or Exit was pressed (message 114)\n"
     "  3   the printer could not be identified (message 118 before the dialog)\n"
-    "  4   cancelled: Cancel in the connection box, or the dialog was closed\n"
+    "  4   cancelled: Cancel in the connection box, the dialog was closed, or SIGINT,\n"
+    "      SIGTERM or SIGHUP arrived before the update began\n"
     "  5   another updater is already running (nothing shown)\n"
     "  64  bad command line\n"
     "  65  the scenario file cannot be read or is not valid\n"
+    "  66  --restore-st: the ST copy is missing, empty, too large for the printer's ST area\n"
+    "      or another printer's (nothing was written)\n"
     "  70  the dialog could not run\n";

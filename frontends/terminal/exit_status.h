@@ -4,7 +4,7 @@
 #include "app/quillon_app.h"
 
 enum : int {
-    kExitUpdated = 0,               // message 117: the firmware was updated
+    kExitUpdated = 0,               // message 117: the firmware was updated (or the ST copy restored)
     kExitUpdateFailed = 1,          // message 118 or 116 after the update ran
     kExitNotUpdated = 2,            // message 114: confirmation declined, or Exit
     kExitIdentificationFailed = 3,  // message 118 before the dialog was shown
@@ -12,6 +12,7 @@ enum : int {
     kExitAlreadyRunning = 5,        // another updater runs: ended at once, nothing shown
     kExitUsage = 64,                // bad command line
     kExitBadScenario = 65,          // the scenario file cannot be read or is not valid
+    kExitBadStCopy = 66,            // --restore-st: the copy cannot be written into this printer
     kExitInternal = 70,             // the dialog could not run
 };
 

@@ -15,6 +15,8 @@
 #include "frontends/terminal/exit_status.h"
 #include "frontends/terminal/printer_list.h"
 #include "frontends/terminal/progress_view.h"
+#include "frontends/terminal/restore_st.h"
+#include "frontends/terminal/signal_guard.h"
 #include "frontends/terminal/terminal_window.h"
 #include "platform/dialog.h"
 #include "platform/trace_sink.h"
@@ -31,6 +33,10 @@ const char kDescription[] =
     "(Cancel / No / OK).";
 
 const char kFooter[] =
+    "Signals: SIGINT, SIGTERM and SIGHUP never end a running update; the update goes on\n"
+    "to its end and its message. Before the update they end the program (status 4).\n"
+    "Archive: every ST area read from a printer is kept in\n"
+    "  $XDG_STATE_HOME/quillon/st/<identifier>-<UTC time>.qfw (~/.local/state by default)\n"
     "Environment:\n"
     "  QUILLON_USB_ROOT  root of the USB device tree (default /)\n"
     "Configuration: Vadrellix.ini beside the executable.\n";
@@ -38,6 +44,8 @@ const char kFooter[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // From here on no signal cuts a maintenance run short.
+    CSignalGuard signals(kSignalNotice);
     CLI::App cli{kDescription, "quillon"};
     bool virtualPrinter = false;
     bool pressUpdate = false;
@@ -56,6 +64,16 @@ int main(int argc, char** argv) {
     cli.add_flag("--list", list,
                  "List the printers that match the updater's USB ids (5B7D/0023) and end");
     cli.add_flag("--trace", trace, "Mirror trace lines to standard error");
+    std::string restoreFile;
+    bool force = false;
+    auto* restoreOpt =
+        cli.add_option("--restore-st", restoreFile,
+                       "Service: write an archived copy of the printer's ST data back into it")
+            ->type_name("FILE")
+            ->excludes("--list");
+    cli.add_flag("--force", force,
+                 "With --restore-st: write a copy whose name names another printer, or none")
+        ->needs(restoreOpt);
     cli.set_version_flag("--version", "quillon 1.3.0 (installs firmware 1.3)");
     cli.footer(std::string(kExitStatusHelp) + kFooter);
     try {
@@ -84,20 +102,37 @@ int main(int argc, char** argv) {
 
     if (list) return ListPrinters(std::cout, std::cerr);
 
+    StRestoreRequest restore;
+    if (!restoreFile.empty()) {
+        std::string error;
+        if (!LoadStCopy(restoreFile, force, &restore, &error)) {
+            std::fprintf(stderr, "quillon: %s\n", error.c_str());
+            return kExitBadStCopy;
+        }
+        theApp.m_restore = &restore;
+    }
+
     TerminalOptions options;
     options.interactive = ::isatty(STDIN_FILENO) == 1;
-    options.pressFirst = pressUpdate ? kIdcUpdate : 0;
+    options.pressFirst = pressUpdate || !restoreFile.empty() ? kIdcUpdate : 0;
     options.answerYes = answerYes;
+    options.stopWaiting = &CSignalGuard::StopWaiting;
     platform::SetDialogWindowFactory([&options](const platform::DialogTemplate&) {
         return std::make_unique<TerminalWindow>(std::cin, std::cout, options);
     });
     TerminalProgress progress(stderr, ::isatty(STDERR_FILENO) == 1);
     theApp.m_progress = &progress;
+    theApp.m_runObserver = &signals;
 
     theApp.Run();
 
     theApp.m_progress = nullptr;
+    theApp.m_runObserver = nullptr;
+    theApp.m_restore = nullptr;
     platform::SetDialogWindowFactory(nullptr);
     std::cout << std::flush;
+    if (!restoreFile.empty()) ReportStRestore(theApp, restoreFile, restore, stdout, stderr);
+    // A signal before the update began ends the program as a cancel.
+    if (CSignalGuard::CancelRequested()) return kExitCancelled;
     return ExitStatusFor(theApp);
 }

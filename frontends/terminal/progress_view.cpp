@@ -66,6 +66,10 @@ void TerminalProgress::OnPhase(UpdatePhase phase) {
     Line(std::string("update: ") + PhaseText(phase));
 }
 
+void TerminalProgress::OnArchived(const std::string& path) {
+    Line("update: the printer's ST data is archived in " + path);
+}
+
 void TerminalProgress::OnTransferPlan(uint32_t sections, uint32_t blocks, uint64_t bytes) {
     m_sections = sections;
     m_totalBlocks = blocks;

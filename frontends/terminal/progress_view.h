@@ -18,6 +18,7 @@ public:
     void OnTransferPlan(uint32_t sections, uint32_t blocks, uint64_t bytes) override;
     void OnSection(const char tag[2], uint32_t section, uint32_t blocks) override;
     void OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) override;
+    void OnArchived(const std::string& path) override;
 
     // The bar's text for the current state (also what plain lines show).
     std::string BarText(uint32_t width) const;

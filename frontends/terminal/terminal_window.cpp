@@ -127,6 +127,11 @@ bool TerminalWindow::ReadLine(std::string* line) {
 }
 
 bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
+    if (StopWaiting()) {
+        m_out << "> (signal)\n" << std::flush;
+        *msg = platform::CloseMessage();
+        return true;
+    }
     if (m_options.pressFirst != 0 && !m_firstPressed) {
         m_firstPressed = true;
         if (const platform::DialogControl* c = Find(m_options.pressFirst)) {
@@ -152,7 +157,7 @@ bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
         std::string line;
         if (!ReadLine(&line)) {
             m_out << "\n";
-            return false;  // the end of input closes the dialog
+            return false;  // the end of input (or a signal) closes the dialog
         }
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find('\x1b') != std::string::npos) {
@@ -186,6 +191,11 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
         buttons += (k ? "  [" : "[") + std::to_string(k + 1) + "] " + AnswerLabel(answers[k]);
     m_out << buttons << "\n" << std::flush;
 
+    if (StopWaiting()) {
+        const int safe = platform::SafeAnswer(style);
+        m_out << "> " << AnswerLabel(safe) << " (signal)\n" << std::flush;
+        return safe;
+    }
     if (m_options.answerYes && (style & platform::kMbTypeMask) == platform::kMbYesNo) {
         m_out << "> " << AnswerLabel(platform::kIdYes) << " (--yes)\n" << std::flush;
         return platform::kIdYes;
@@ -200,7 +210,8 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
         std::string line;
         if (!ReadLine(&line)) {
             const int safe = platform::SafeAnswer(style);
-            m_out << "\n> " << AnswerLabel(safe) << " (end of input)\n" << std::flush;
+            m_out << "\n> " << AnswerLabel(safe)
+                  << (StopWaiting() ? " (signal)\n" : " (end of input)\n") << std::flush;
             return safe;
         }
         const std::string answer = Trimmed(line);

@@ -22,6 +22,9 @@ struct TerminalOptions {
     bool interactive = false;  // read answers from the input
     int pressFirst = 0;        // press this button first, without waiting (0: none)
     bool answerYes = false;    // answer Yes to a Yes/No question
+    // When set and true: nobody is to be asked any more (a signal asked the
+    // program to end): the dialog closes, a box takes its safe answer.
+    bool (*stopWaiting)() = nullptr;
 };
 
 class TerminalWindow : public platform::DialogWindow {
@@ -46,6 +49,7 @@ private:
     void PrintDialog();
     // Reads one line; false at the end of the input.
     bool ReadLine(std::string* line);
+    bool StopWaiting() const { return m_options.stopWaiting != nullptr && m_options.stopWaiting(); }
 
     std::istream& m_in;
     std::ostream& m_out;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,11 @@ std::vector<uint8_t> SmallLoadFile(int variant) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The backup file goes into the current directory: use a private one.
+    // The backup file goes into the current directory, the archive of the
+    // printer's ST data into the state folder: use private ones.
     char dir[] = "/tmp/fuzz_replies.XXXXXX";
     if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+    if (setenv("XDG_STATE_HOME", dir, 1) != 0) std::abort();
     platform::SetTraceObserver([](std::string_view) {}, true);
     return 0;
 }
@@ -90,6 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         UpdateErrorFields errors;
         const int result = RunFirmwareUpdate(errors.record, nullptr);
         if (result != 0 && result != 4) std::abort();
+        // Archived read-backs pile up otherwise, one per run.
+        std::error_code ec;
+        std::filesystem::remove_all("quillon", ec);
     }
     CloseLink();
     if (usb.openHandles != 0) std::abort();  // every opened handle was closed

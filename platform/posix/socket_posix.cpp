@@ -145,7 +145,15 @@ bool SetNonBlocking(SocketHandle s, unsigned long* error) {
 }
 
 int SocketRecvFrom(SocketHandle s, void* data, int n, unsigned long* error) {
-    const ssize_t r = recvfrom(Fd(s), data, static_cast<size_t>(n), 0, nullptr, nullptr);
+    // MSG_TRUNC makes recvfrom return the datagram's real length. A datagram
+    // larger than the space offered is cut and its rest lost; Winsock fails
+    // such a receive (WSAEMSGSIZE) instead of delivering the piece, and so
+    // does this: a cut datagram is no reply and must not count as received.
+    const ssize_t r = recvfrom(Fd(s), data, static_cast<size_t>(n), MSG_TRUNC, nullptr, nullptr);
+    if (r > n) {
+        *error = EMSGSIZE;
+        return -1;
+    }
     if (r >= 0) return static_cast<int>(r);
     *error = static_cast<unsigned long>(errno);
     return -1;

@@ -93,6 +93,12 @@ struct Scenario {
     uint32_t restartDelayMs = 15000;     // time the printer is off the link after GS B / GS C
     // A dropped link (fault) comes back after this long; 0: never.
     uint32_t dropReturnMs = 15000;
+    // Flash-like areas: an accepted GS Q erases its area before the first
+    // block arrives, and an accepted GS I erases every area whose place
+    // (load address or size) it changes. An erased area holds no data until
+    // a section is committed into it. Off: an area is only replaced when a
+    // section is committed.
+    bool flashErase = false;
 
     std::vector<Fault> faults;
 };

@@ -620,7 +620,11 @@ bool VirtualPrinter::Impl::ApplyImageTable(const Frame& f) {
             if (areas[old].tag != next[k].tag) continue;
             if (found++ != nth) continue;
             nextClass[k] = classValues[old];
-            if (areas[old].data.size() <= next[k].areaSize) next[k].data = std::move(areas[old].data);
+            // Flash memory that is moved or resized is erased.
+            const bool moved = areas[old].loadAddress != next[k].loadAddress ||
+                               areas[old].areaSize != next[k].areaSize;
+            if (areas[old].data.size() <= next[k].areaSize && !(sc.flashErase && moved))
+                next[k].data = std::move(areas[old].data);
             break;
         }
         if (found <= nth) nextClass[k] = next[k].tag == "ST" ? 0 : sc.classByte;
@@ -704,6 +708,12 @@ bool VirtualPrinter::Impl::BeginSection(const Frame& f) {
     section.expected = Checksum{GetBE16(d + 10), d[12]};
     section.data.reserve(std::min<size_t>(size_t{blocks} * kBlockSize,
                                           areas[section.area].areaSize));
+    if (sc.flashErase) {
+        // Flash is erased when writing begins: from here until the commit
+        // the area holds nothing, whatever becomes of the section.
+        areas[section.area].data.clear();
+        Recompute(section.area);
+    }
     mode = kModeData;
     return true;
 }

@@ -209,8 +209,8 @@ void Parse(const json& doc, Scenario* s) {
               {"description", "version", "identifier", "systemInfo", "status", "busyPolls",
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
                "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
-               "maintenanceBusyPolls", "startCondition", "busyPollsAfter", "finishMs", "finishBusyPolls",
-               "restartDelayMs", "dropReturnMs", "faults"});
+               "maintenanceBusyPolls", "startCondition", "busyPollsAfter", "finishMs",
+               "finishBusyPolls", "restartDelayMs", "dropReturnMs", "flashErase", "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
         Fail("description", "expected a text");
     if (doc.contains("version")) {
@@ -292,6 +292,10 @@ void Parse(const json& doc, Scenario* s) {
     if (doc.contains("restartDelayMs"))
         s->restartDelayMs = U32(doc["restartDelayMs"], "restartDelayMs");
     if (doc.contains("dropReturnMs")) s->dropReturnMs = U32(doc["dropReturnMs"], "dropReturnMs");
+    if (doc.contains("flashErase")) {
+        if (!doc["flashErase"].is_boolean()) Fail("flashErase", "expected true or false");
+        s->flashErase = doc["flashErase"].get<bool>();
+    }
     if (doc.contains("faults")) {
         const json& f = doc["faults"];
         if (!f.is_array()) Fail("faults", "expected an array");
@@ -408,7 +412,8 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                 {"startCondition", s.startCondition},
                 {"finishBusyPolls", s.finishBusyPolls},
                 {"restartDelayMs", s.restartDelayMs},
-                {"dropReturnMs", s.dropReturnMs}};
+                {"dropReturnMs", s.dropReturnMs},
+                {"flashErase", s.flashErase}};
     json records = json::array();
     for (const auto& r : s.searchRecords) records.push_back(BytesJson(r));
     doc["searchRecords"] = records;

@@ -20,6 +20,8 @@
 //     "st": "...",                      // the ST area's content
 //     "maintenanceBusyPolls": 2, "finishBusyPolls": 3,
 //     "restartDelayMs": 15000, "dropReturnMs": 15000,
+//     "flashErase": false,              // true: GS Q (and GS I for the areas
+//                                       // it moves) erases before writing
 //     "faults": [{"letter": "R", "introducer": "GS", "occurrence": 3,
 //                 "action": "nak"},
 //                {"atFrame": 12, "action": "pieces", "pieceSize": 5}]

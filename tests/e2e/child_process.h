@@ -1,5 +1,5 @@
 // A child process for the end-to-end tests: its input from /dev/null or a
-// pseudo-terminal, extra environment variables.
+// pseudo-terminal, extra environment variables, a session of its own.
 #pragma once
 
 #include <map>
@@ -31,6 +31,9 @@ private:
         testsupport::ChildOptions o;
         o.input = input;
         o.env = env;
+        // No controlling terminal: what a child writes to /dev/tty would
+        // otherwise land on the terminal of whoever runs the tests.
+        o.newSession = true;
         return o;
     }
 };

@@ -514,27 +514,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- GS I: the image table ------------------------------------------------
 
-Bytes TableEntry(const std::string& tag, uint32_t attribute, uint32_t address, uint32_t size) {
-    Bytes e(64, 0);
-    e[0] = static_cast<uint8_t>(tag[0]);
-    e[1] = static_cast<uint8_t>(tag[1]);
-    PutBE32(&e[4], attribute);
-    PutBE32(&e[8], address);
-    PutBE32(&e[12], size);
-    return e;
-}
-
-Bytes ImageTable(uint32_t layout, const std::vector<Bytes>& entries) {
-    Bytes t(32, 0);
-    t[0] = 1;
-    PutBE32(&t[4], layout);
-    const std::string v = "1.3             ";
-    std::copy(v.begin(), v.end(), t.begin() + 8);
-    PutBE16(&t[24], static_cast<uint16_t>(entries.size()));
-    for (const Bytes& e : entries) t.insert(t.end(), e.begin(), e.end());
-    return t;
-}
-
 TEST(ImageTable, ReplacesTheAreasAndTheLayoutKeepingDataThatStillFits) {
     sim::Scenario s;
     s.layout = 5;

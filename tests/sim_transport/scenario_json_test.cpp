@@ -54,6 +54,7 @@ TEST(ScenarioJson, ReadsEveryKindOfValue) {
         "finishBusyPolls": 5,
         "restartDelayMs": 200,
         "dropReturnMs": 0,
+        "flashErase": true,
         "faults": [
             {"introducer": "GS", "letter": "R", "occurrence": 3, "action": "nak"},
             {"atFrame": 12, "action": "pieces", "pieceSize": 5},
@@ -85,6 +86,7 @@ TEST(ScenarioJson, ReadsEveryKindOfValue) {
     EXPECT_EQ(s.finishBusyPolls, 5u);
     EXPECT_EQ(s.restartDelayMs, 200u);
     EXPECT_EQ(s.dropReturnMs, 0u);
+    EXPECT_TRUE(s.flashErase);
     ASSERT_EQ(s.faults.size(), 3u);
     EXPECT_EQ(s.faults[0].introducer, 0x1D);
     EXPECT_EQ(s.faults[0].letter, 'R');
@@ -143,6 +145,7 @@ TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     s.busyPollsAfter.beginReadBack = 0;
     s.finishMs = 77;
     s.startCondition = 0x80;
+    s.flashErase = true;
     sim::Fault f;
     f.introducer = 0x1D;
     f.letter = 'B';
@@ -222,6 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "key 'st': the area table has no ST area"},
         BadCase{R"({"areas": [{"tag": "ST", "areaSize": 1}], "st": "0000"})", "key 'st'"},
         BadCase{R"({"noAreas": 1})", "key 'noAreas': expected true or false"},
+        BadCase{R"({"flashErase": "yes"})", "key 'flashErase': expected true or false"},
         BadCase{R"({"noAreas": true, "areas": [{"tag": "MC", "areaSize": 8}]})", "key 'noAreas'"},
         BadCase{R"({"noAreas": true, "st": "00"})", "key 'st'"},
         BadCase{R"({"faults": [{"atFrame": 3}]})", "key 'faults[0].action': missing"},

@@ -33,6 +33,9 @@ struct ChildOptions {
     // When set, standard output goes to this file (created or truncated)
     // instead of a pipe; out() then stays empty.
     std::string stdoutPath;
+    // Starts the child in a session of its own, without a controlling
+    // terminal (what it would write to /dev/tty cannot reach the tester's).
+    bool newSession = false;
 };
 
 class CChildProcess {
@@ -87,8 +90,12 @@ public:
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
 
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        if (options.newSession) posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
         m_start = std::chrono::steady_clock::now();
-        if (::posix_spawnp(&m_pid, args[0], &fa, nullptr, args.data(), envPtr) != 0) m_pid = -1;
+        if (::posix_spawnp(&m_pid, args[0], &fa, &attr, args.data(), envPtr) != 0) m_pid = -1;
+        posix_spawnattr_destroy(&attr);
         posix_spawn_file_actions_destroy(&fa);
         CloseAll({in, out[1], err[1]});
         m_fd[0] = out[0];
@@ -168,6 +175,16 @@ public:
         if (const auto status = WaitFor(timeoutMs)) return *status;
         Kill();
         return -1;
+    }
+
+    // Sends sig to the running child; false when it no longer runs.
+    bool Signal(int sig) { return m_pid > 0 && ::kill(m_pid, sig) == 0; }
+
+    // Closes the reading ends of both output pipes, as a reader that went
+    // away does: the child's later writes fail (EPIPE, or SIGPIPE).
+    void CloseOutput() {
+        CloseAll({m_fd[0], m_fd[1]});
+        m_fd[0] = m_fd[1] = -1;
     }
 
     // Sends sig and waits (bounded) for the end, as Wait.

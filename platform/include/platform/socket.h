@@ -39,7 +39,9 @@ bool SendTo(SocketHandle s, const void* data, int n, uint32_t addressNetOrder, u
             unsigned long* error);
 bool SetNonBlocking(SocketHandle s, unsigned long* error);
 // One receive on a non-blocking socket: bytes received, or -1 (nothing
-// waiting, or an error) with *error.
+// waiting, or an error) with *error. A datagram larger than n is an error
+// (EMSGSIZE / WSAEMSGSIZE) on both platforms: it is consumed, and nothing
+// of it counts as received.
 int SocketRecvFrom(SocketHandle s, void* data, int n, unsigned long* error);
 
 }  // namespace platform
