@@ -9,6 +9,7 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/dynlib.h"
+#include "resources/texts.h"
 #include "update/update_error.h"
 #include "update/update_firmware.h"
 
@@ -27,11 +28,11 @@ constexpr uint32_t kDetailUnknown = 0xFFFFFFFF;
 platform::DialogTemplate MainDialogTemplate() {
     platform::DialogTemplate t;
     t.id = kIdTemplateMain;
-    t.caption = LoadStringText(kIdsAppTitle);
+    t.caption = QUILLON_TEXT_APP_TITLE;
     t.controls = {
-        {kIdcUpdate, platform::ControlKind::kPushButton, "ファームウェアアップデート", true, true},
+        {kIdcUpdate, platform::ControlKind::kPushButton, QUILLON_TEXT_UPDATE_BUTTON, true, true},
         {kIdcMessage, platform::ControlKind::kStatic, "", false, true},
-        {kIdcExit, platform::ControlKind::kDefaultPushButton, "終了", true, true},
+        {kIdcExit, platform::ControlKind::kDefaultPushButton, QUILLON_TEXT_EXIT_BUTTON, true, true},
     };
     return t;
 }
@@ -168,8 +169,10 @@ void CQuillonDlg::OnFirmwareUpdate() {
 }
 
 int CQuillonDlg::UpdateFirmware() {
+    // The update takes minutes: the window stays responsive meanwhile (and
+    // takes no input) where its platform needs that.
     UpdateErrorRecord errors(m_updateErrorDetail, m_updateErrorCategory);
-    return RunFirmwareUpdate(errors, m_progress);
+    return RunLongWork([this, &errors] { return RunFirmwareUpdate(errors, m_progress); });
 }
 
 void CQuillonDlg::OnOK() {

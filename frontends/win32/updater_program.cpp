@@ -1,0 +1,58 @@
+#include "frontends/win32/updater_program.h"
+
+#include <memory>
+
+#include "app/quillon_app.h"
+#include "frontends/terminal/exit_status.h"
+#include "frontends/win32/command_line.h"
+#include "frontends/win32/dialog_window.h"
+#include "frontends/win32/progress_bar.h"
+#include "platform/dialog.h"
+
+bool PrepareProgram(const char* program, bool allowScenario, int* status,
+                    std::string* scenarioFile) {
+    // Nothing is ever loaded from the current folder (see also
+    // platform::LoadDynamicLibrary).
+    ::SetDllDirectoryW(L"");
+    const CommandLine c = ParseCommandLine(ProcessArguments(), allowScenario);
+    if (!c.error.empty()) {
+        Tell(std::string(program) + ": " + c.error + "\n(" + program +
+                 " --help lists the options)\n",
+             program, true);
+        *status = kExitUsage;
+        return false;
+    }
+    if (c.help) {
+        Tell(HelpText(program, allowScenario), program, false);
+        *status = 0;
+        return false;
+    }
+    if (c.version) {
+        Tell(std::string(program) + " " QUILLON_VERSION " (installs firmware 1.3)\n", program,
+             false);
+        *status = 0;
+        return false;
+    }
+    if (scenarioFile != nullptr) *scenarioFile = c.scenarioFile;
+    return true;
+}
+
+int RunUpdater(HINSTANCE instance) {
+    DialogProgress progress;
+    platform::SetDialogWindowFactory(
+        [instance, &progress](
+            const platform::DialogTemplate& tmpl) -> std::unique_ptr<platform::DialogWindow> {
+            auto window = std::make_unique<Win32DialogWindow>(instance);
+            if (!window->CreateFromTemplate(tmpl.id, nullptr)) return nullptr;
+            progress.Attach(window->hwnd());
+            return window;
+        });
+    theApp.m_progress = &progress;
+
+    theApp.Run();
+
+    theApp.m_progress = nullptr;
+    progress.Attach(nullptr);
+    platform::SetDialogWindowFactory(nullptr);
+    return ExitStatusFor(theApp);
+}
