@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #include "frontends/terminal/exit_status.h"
 #include "frontends/win32/wide_text.h"
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args, bool allowScenario) {
+CommandLine ParseCommandLine(const std::vector<std::string>& args, bool virtualPrinter) {
     CommandLine c;
     for (size_t k = 0; k < args.size(); ++k) {
         const std::string& a = args[k];
@@ -14,12 +16,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, bool allowSce
             c.help = true;
         } else if (a == "--version") {
             c.version = true;
-        } else if (allowScenario && a == "--scenario") {
+        } else if (virtualPrinter && a == "--scenario") {
             if (k + 1 >= args.size()) {
                 c.error = "--scenario needs a file name";
                 return c;
             }
             c.scenarioFile = args[++k];
+        } else if (virtualPrinter && a == "--transfer-delay") {
+            char* end = nullptr;
+            const unsigned long ms =
+                k + 1 < args.size() ? std::strtoul(args[k + 1].c_str(), &end, 10) : 0;
+            if (k + 1 >= args.size() || args[k + 1].empty() || *end != '\0' || ms > 1000) {
+                c.error = "--transfer-delay needs milliseconds from 0 to 1000";
+                return c;
+            }
+            c.transferDelayMs = static_cast<uint32_t>(ms);
+            ++k;
         } else {
             c.error = "unknown argument: " + a;
             return c;
@@ -38,7 +50,7 @@ std::vector<std::string> ProcessArguments() {
     return args;
 }
 
-std::string HelpText(const char* program, bool allowScenario) {
+std::string HelpText(const char* program, bool virtualPrinter) {
     std::string text = std::string(program) +
                        ": the ZK-Q870 firmware updater.\n"
                        "Start it with the printer connected by USB; it identifies the printer,\n"
@@ -48,9 +60,11 @@ std::string HelpText(const char* program, bool allowScenario) {
                        "Options:\n"
                        "  --help      this text\n"
                        "  --version   the updater's version\n";
-    if (allowScenario)
+    if (virtualPrinter)
         text +=
-            "  --scenario FILE  describe the built-in virtual printer with a scenario file (JSON)\n";
+            "  --scenario FILE        describe the built-in virtual printer with a scenario file\n"
+            "                         (JSON)\n"
+            "  --transfer-delay MS    each USB transfer call takes MS milliseconds longer\n";
     return text + "\n" + kExitStatusHelp;
 }
 

@@ -45,6 +45,7 @@ void ProgressBarControl::Ensure(HWND dialog) {
                                   nullptr);
     m_marquee = false;
     m_total = 0;
+    m_position = 0;
 }
 
 void ProgressBarControl::SetMarquee(bool on) {
@@ -56,6 +57,10 @@ void ProgressBarControl::SetMarquee(bool on) {
     } else {
         ::SendMessageW(m_control, PBM_SETMARQUEE, FALSE, 0);
         ::SetWindowLongPtrW(m_control, GWL_STYLE, style & ~static_cast<LONG_PTR>(PBS_MARQUEE));
+        // Back to counting: the blocks sent so far, drawn anew.
+        ::SendMessageW(m_control, PBM_SETRANGE32, 0, m_total);
+        ::SendMessageW(m_control, PBM_SETPOS, m_position, 0);
+        ::InvalidateRect(m_control, nullptr, TRUE);
     }
     m_marquee = on;
 }
@@ -79,12 +84,14 @@ bool ProgressBarControl::Handle(HWND dialog, UINT message, WPARAM wParam) {
             Ensure(dialog);
             SetMarquee(false);
             m_total = static_cast<uint32_t>(wParam);
+            m_position = 0;
             ::SendMessageW(m_control, PBM_SETRANGE32, 0, m_total);
             ::SendMessageW(m_control, PBM_SETPOS, 0, 0);
             return true;
         case kWmProgressBlock:
             Ensure(dialog);
-            if (!m_marquee) ::SendMessageW(m_control, PBM_SETPOS, wParam, 0);
+            m_position = static_cast<uint32_t>(wParam);
+            if (!m_marquee) ::SendMessageW(m_control, PBM_SETPOS, m_position, 0);
             return true;
         default:
             return false;
@@ -95,4 +102,5 @@ void ProgressBarControl::Reset() {
     m_control = nullptr;
     m_marquee = false;
     m_total = 0;
+    m_position = 0;
 }

@@ -49,6 +49,7 @@ public:
     HWND control() const { return m_control; }
     bool marquee() const { return m_marquee; }
     uint32_t total() const { return m_total; }
+    uint32_t position() const { return m_position; }
 
 private:
     void Ensure(HWND dialog);
@@ -56,5 +57,6 @@ private:
 
     HWND m_control = nullptr;
     bool m_marquee = false;
-    uint32_t m_total = 0;
+    uint32_t m_total = 0;     // blocks in all
+    uint32_t m_position = 0;  // blocks sent
 };

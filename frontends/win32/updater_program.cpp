@@ -9,12 +9,11 @@
 #include "frontends/win32/progress_bar.h"
 #include "platform/dialog.h"
 
-bool PrepareProgram(const char* program, bool allowScenario, int* status,
-                    std::string* scenarioFile) {
+bool PrepareProgram(const char* program, bool virtualPrinter, int* status, CommandLine* options) {
     // Nothing is ever loaded from the current folder (see also
     // platform::LoadDynamicLibrary).
     ::SetDllDirectoryW(L"");
-    const CommandLine c = ParseCommandLine(ProcessArguments(), allowScenario);
+    const CommandLine c = ParseCommandLine(ProcessArguments(), virtualPrinter);
     if (!c.error.empty()) {
         Tell(std::string(program) + ": " + c.error + "\n(" + program +
                  " --help lists the options)\n",
@@ -23,7 +22,7 @@ bool PrepareProgram(const char* program, bool allowScenario, int* status,
         return false;
     }
     if (c.help) {
-        Tell(HelpText(program, allowScenario), program, false);
+        Tell(HelpText(program, virtualPrinter), program, false);
         *status = 0;
         return false;
     }
@@ -33,7 +32,7 @@ bool PrepareProgram(const char* program, bool allowScenario, int* status,
         *status = 0;
         return false;
     }
-    if (scenarioFile != nullptr) *scenarioFile = c.scenarioFile;
+    if (options != nullptr) *options = c;
     return true;
 }
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "frontends/win32/command_line.h"
+
 // Runs the updater: installs the window factory and the progress bar, runs
 // the application object (single instance, the main dialog) and returns
 // the exit status of its outcome (frontends/terminal/exit_status.h).
@@ -14,6 +16,5 @@ int RunUpdater(HINSTANCE instance);
 // What both programs do first: takes the current folder out of the
 // library search order, reads the command line and answers --help and
 // --version. Returns true when the updater is to run; otherwise *status is
-// the exit status. *scenarioFile receives --scenario when allowScenario.
-bool PrepareProgram(const char* program, bool allowScenario, int* status,
-                    std::string* scenarioFile);
+// the exit status. *options receives the command line.
+bool PrepareProgram(const char* program, bool virtualPrinter, int* status, CommandLine* options);

@@ -203,6 +203,15 @@ TEST_F(DialogWindowTest, TheProgressBarStandsWhereTheButtonsWereAndCountsBlocks)
     });
     EXPECT_TRUE(m_window.progressBar().marquee());
     EXPECT_NE(::GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE, 0);
+
+    // At the end it counts again and shows the blocks that were sent.
+    m_window.RunLongWork([&] {
+        progress.OnPhase(UpdatePhase::kDone);
+        return 0;
+    });
+    EXPECT_EQ(::GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE, 0);
+    EXPECT_EQ(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 10);
+    EXPECT_EQ(::SendMessageW(bar, PBM_GETPOS, 0, 0), 4);
 }
 
 // Answers the message boxes that the dialog shows, from another thread,

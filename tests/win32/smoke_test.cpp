@@ -47,10 +47,10 @@ std::wstring W(const std::string& utf8) { return WideText(utf8); }
 // One started program.
 class Program {
 public:
-    Program(const std::wstring& exe, const std::wstring& folder) {
+    Program(const std::wstring& exe, const std::wstring& folder, const std::wstring& args = L"") {
         STARTUPINFOW si{};
         si.cb = sizeof si;
-        std::wstring command = L"\"" + exe + L"\"";
+        std::wstring command = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
         m_started = ::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
                                      nullptr, folder.c_str(), &si, &m_pi) != FALSE;
     }
@@ -131,11 +131,12 @@ void Press(HWND dialog, int id) {
     ::PostMessageW(button, BM_CLICK, 0, 0);
 }
 
-// Saves the screen as a BMP file in $QUILLON_SCREENSHOTS.
-void Screenshot(const std::string& name) {
+// Saves the screen as a BMP file in $QUILLON_SCREENSHOTS, once the windows
+// had settleMs to paint.
+void Screenshot(const std::string& name, std::chrono::milliseconds settle = 300ms) {
     const char* folder = std::getenv("QUILLON_SCREENSHOTS");
     if (folder == nullptr || *folder == '\0') return;
-    std::this_thread::sleep_for(300ms);  // let the window finish painting
+    std::this_thread::sleep_for(settle);
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     HDC screen = ::GetDC(nullptr);
     HDC mem = ::CreateCompatibleDC(screen);
@@ -264,7 +265,8 @@ TEST(Smoke, ASecondCopyEndsAtOnceAndBringsTheFirstForward) {
 
 TEST(Smoke, TheWholeUpdateInTheDialogWithTheProgressBarMoving) {
     win32_test::TempFolder cwd;
-    Program p(Exe(QUILLON_VP_PATH), cwd.path());
+    // Transfer calls that take a little time, as on a real USB link.
+    Program p(Exe(QUILLON_VP_PATH), cwd.path(), L"--transfer-delay 2");
     ASSERT_TRUE(p.started());
     HWND dialog = p.WaitForWindow(kAppTitle, 30s);
     ASSERT_NE(dialog, nullptr) << "the dialog did not come up";
@@ -293,8 +295,8 @@ TEST(Smoke, TheWholeUpdateInTheDialogWithTheProgressBarMoving) {
             const bool counting = (::GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) == 0;
             if (counting && pos > 0 && pos < range) {
                 positions.insert(pos);
-                if (!barShot && pos > range / 4) {
-                    Screenshot("progress-bar");
+                if (!barShot && pos > range / 3) {
+                    Screenshot("progress-bar", 50ms);
                     barShot = true;
                 }
             }
@@ -308,6 +310,12 @@ TEST(Smoke, TheWholeUpdateInTheDialogWithTheProgressBarMoving) {
         std::this_thread::sleep_for(20ms);
     }
     ASSERT_NE(done, nullptr) << "no message 117";
+    // The bar shows every block sent.
+    HWND bar = ::FindWindowExW(dialog, nullptr, PROGRESS_CLASSW, nullptr);
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(::GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE, 0);
+    EXPECT_GT(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 0);
+    EXPECT_EQ(::SendMessageW(bar, PBM_GETPOS, 0, 0), ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
     std::printf("update in the dialog: %.1f s\n",
                 std::chrono::duration<double>(Clock::now() - start).count());
     EXPECT_GE(positions.size(), 2u) << "the bar did not move";
