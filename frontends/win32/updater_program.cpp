@@ -1,6 +1,7 @@
 #include "frontends/win32/updater_program.h"
 
 #include <memory>
+#include <string>
 
 #include "app/quillon_app.h"
 #include "frontends/terminal/exit_status.h"
@@ -38,11 +39,12 @@ bool PrepareProgram(const char* program, bool virtualPrinter, int* status, Comma
 
 int RunUpdater(HINSTANCE instance) {
     DialogProgress progress;
+    unsigned long windowError = 0;
     platform::SetDialogWindowFactory(
-        [instance, &progress](
+        [instance, &progress, &windowError](
             const platform::DialogTemplate& tmpl) -> std::unique_ptr<platform::DialogWindow> {
             auto window = std::make_unique<Win32DialogWindow>(instance);
-            if (!window->CreateFromTemplate(tmpl.id, nullptr)) return nullptr;
+            if (!window->CreateFromTemplate(tmpl.id, &windowError)) return nullptr;
             progress.Attach(window->hwnd());
             return window;
         });
@@ -53,5 +55,9 @@ int RunUpdater(HINSTANCE instance) {
     theApp.m_progress = nullptr;
     progress.Attach(nullptr);
     platform::SetDialogWindowFactory(nullptr);
+    if (!theApp.m_anotherInstance && theApp.m_modalResult == -1)
+        Tell("quillon: the dialog window could not be created (system error " +
+                 std::to_string(windowError) + ")\n",
+             theApp.AppName(), true);
     return ExitStatusFor(theApp);
 }

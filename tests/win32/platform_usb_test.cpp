@@ -226,6 +226,8 @@ struct StalledTransfer {
     const char* call;
 };
 
+void PrintTo(const StalledTransfer& t, std::ostream* os) { *os << t.name; }
+
 class LinkOnWindowsDevice : public ::testing::TestWithParam<StalledTransfer> {};
 
 TEST_P(LinkOnWindowsDevice, AStalledTransferFailsIntoTheRecordWithOneTraceLine) {
