@@ -17,13 +17,13 @@ struct Rgba {
 };
 
 constexpr Rgba kClear{0, 0, 0, 0};
-constexpr Rgba kBody{0x2B, 0x4C, 0x7E, 0xFF};     // printer body
-constexpr Rgba kEdge{0x16, 0x2A, 0x47, 0xFF};     // its outline
-constexpr Rgba kSlot{0x0D, 0x17, 0x26, 0xFF};     // card slot
-constexpr Rgba kCard{0xF5, 0xF7, 0xFA, 0xFF};     // the card
-constexpr Rgba kStripe{0xE0, 0x8A, 0x1E, 0xFF};   // the card's stripe
-constexpr Rgba kArrow{0x2E, 0xA0, 0x43, 0xFF};    // the update arrow
-constexpr Rgba kLight{0x7C, 0xE3, 0x8B, 0xFF};    // status light
+constexpr Rgba kBody{0x2B, 0x4C, 0x7E, 0xFF};    // printer body
+constexpr Rgba kEdge{0x16, 0x2A, 0x47, 0xFF};    // its outline
+constexpr Rgba kSlot{0x0D, 0x17, 0x26, 0xFF};    // card slot
+constexpr Rgba kCard{0xF5, 0xF7, 0xFA, 0xFF};    // the card
+constexpr Rgba kStripe{0xE0, 0x8A, 0x1E, 0xFF};  // the card's stripe
+constexpr Rgba kArrow{0x2E, 0xA0, 0x43, 0xFF};   // the update arrow
+constexpr Rgba kLight{0x7C, 0xE3, 0x8B, 0xFF};   // status light
 
 class Image {
 public:
@@ -149,7 +149,8 @@ int main(int argc, char** argv) {
     for (const auto& img : images) file.insert(file.end(), img.begin(), img.end());
 
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
     out.close();
     if (!out) {
         std::fprintf(stderr, "make_icon: cannot write %s\n", argv[1]);

@@ -51,15 +51,16 @@ std::vector<std::string> ProcessArguments() {
 }
 
 std::string HelpText(const char* program, bool virtualPrinter) {
-    std::string text = std::string(program) +
-                       ": the ZK-Q870 firmware updater.\n"
-                       "Start it with the printer connected by USB; it identifies the printer,\n"
-                       "shows the firmware version it runs and the one this updater installs\n"
-                       "(1.3), and offers \"ファームウェアアップデート\" (update) and \"終了\" (exit).\n"
-                       "Configuration: Vadrellix.ini beside the executable.\n\n"
-                       "Options:\n"
-                       "  --help      this text\n"
-                       "  --version   the updater's version\n";
+    std::string text =
+        std::string(program) +
+        ": the ZK-Q870 firmware updater.\n"
+        "Start it with the printer connected by USB; it identifies the printer,\n"
+        "shows the firmware version it runs and the one this updater installs\n"
+        "(1.3), and offers \"ファームウェアアップデート\" (update) and \"終了\" (exit).\n"
+        "Configuration: Vadrellix.ini beside the executable.\n\n"
+        "Options:\n"
+        "  --help      this text\n"
+        "  --version   the updater's version\n";
     if (virtualPrinter)
         text +=
             "  --scenario FILE        describe the built-in virtual printer with a scenario file\n"

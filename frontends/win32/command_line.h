@@ -14,7 +14,7 @@ struct CommandLine {
     // The virtual-printer build only:
     std::string scenarioFile;      // --scenario FILE
     uint32_t transferDelayMs = 0;  // --transfer-delay MS
-    std::string error;         // not empty: the command line is bad
+    std::string error;             // not empty: the command line is bad
 };
 
 // Parses the arguments after the program name (UTF-8). virtualPrinter

@@ -30,9 +30,9 @@ Win32DialogWindow::~Win32DialogWindow() { Destroy(0); }
 
 bool Win32DialogWindow::CreateFromTemplate(int templateId, unsigned long* error) {
     if (m_hwnd != nullptr) return true;
-    HWND hwnd = ::CreateDialogParamW(m_instance, MAKEINTRESOURCEW(templateId), nullptr,
-                                     &Win32DialogWindow::DialogProc,
-                                     reinterpret_cast<LPARAM>(this));
+    HWND hwnd =
+        ::CreateDialogParamW(m_instance, MAKEINTRESOURCEW(templateId), nullptr,
+                             &Win32DialogWindow::DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr) {
         if (error != nullptr) *error = ::GetLastError();
         return false;
@@ -102,8 +102,8 @@ void Win32DialogWindow::SetIcon(int resourceId, bool big) {
 
 int Win32DialogWindow::ShowMessageBox(const std::string& text, const std::string& caption,
                                       uint32_t style) {
-    const int answer = ::MessageBoxW(m_hwnd, WideText(text).c_str(), WideText(caption).c_str(),
-                                     style);
+    const int answer =
+        ::MessageBoxW(m_hwnd, WideText(text).c_str(), WideText(caption).c_str(), style);
     // A box that could not be shown asked nobody: the safe answer, never a
     // Retry that would only ask again.
     return answer != 0 ? answer : platform::SafeAnswer(style);
@@ -118,9 +118,8 @@ void Win32DialogWindow::Show(int focusId) {
         const int w = own.right - own.left, h = own.bottom - own.top;
         const int x = area.left + ((area.right - area.left) - w) / 2;
         const int y = area.top + ((area.bottom - area.top) - h) / 2;
-        ::SetWindowPos(m_hwnd, nullptr, x > area.left ? x : area.left,
-                       y > area.top ? y : area.top, 0, 0,
-                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(m_hwnd, nullptr, x > area.left ? x : area.left, y > area.top ? y : area.top,
+                       0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::ShowWindow(m_hwnd, SW_SHOWNORMAL);
     ::UpdateWindow(m_hwnd);
@@ -195,8 +194,8 @@ int Win32DialogWindow::RunLongWork(const std::function<int()>& work) {
     const bool enabled = m_hwnd != nullptr && ::IsWindowEnabled(m_hwnd);
     if (enabled) ::EnableWindow(m_hwnd, FALSE);
     for (;;) {
-        const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT,
-                                                      MWMO_INPUTAVAILABLE);
+        const DWORD r =
+            ::MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (r == WAIT_OBJECT_0) break;
         if (r == WAIT_OBJECT_0 + 1) {
             PumpWhileBusy();

@@ -68,6 +68,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     BuiltInPrinter printer(std::move(scenario));
     std::unique_ptr<SlowLink> slow;
-    if (options.transferDelayMs > 0) slow = std::make_unique<SlowLink>(printer, options.transferDelayMs);
+    if (options.transferDelayMs > 0)
+        slow = std::make_unique<SlowLink>(printer, options.transferDelayMs);
     return RunUpdater(instance);
 }

@@ -37,12 +37,11 @@ void ProgressBarControl::Ensure(HWND dialog) {
     if (m_control != nullptr) return;
     RECT r = kBarUnits;
     ::MapDialogRect(dialog, &r);
-    m_control = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
-                                  r.left, r.top, r.right - r.left, r.bottom - r.top, dialog,
-                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdcProgress)),
-                                  reinterpret_cast<HINSTANCE>(
-                                      ::GetWindowLongPtrW(dialog, GWLP_HINSTANCE)),
-                                  nullptr);
+    m_control = ::CreateWindowExW(
+        0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, r.left, r.top,
+        r.right - r.left, r.bottom - r.top, dialog,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdcProgress)),
+        reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(dialog, GWLP_HINSTANCE)), nullptr);
     m_marquee = false;
     m_total = 0;
     m_position = 0;

@@ -26,7 +26,7 @@ bool ActivateWindowTitled(const std::string& title) {
 
 void InitDialogControls() {
     INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof controls;  // 8
+    controls.dwSize = sizeof controls;   // 8
     controls.dwICC = ICC_WIN95_CLASSES;  // 0xFF
     ::InitCommonControlsEx(&controls);
 }

@@ -42,8 +42,8 @@ bool NamesItsPlace(const std::wstring& name) {
 bool ExecutableFolder(std::wstring* folder) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(),
-                                             static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return false;
         if (n < buffer.size()) {
             folder->assign(buffer.data(), n);
@@ -83,8 +83,9 @@ ModuleHandle LoadDynamicLibrary(const std::string& name) {
     if (m == 0 || m >= n) return nullptr;
     full.resize(m);
     wide = full;
-    return reinterpret_cast<ModuleHandle>(::LoadLibraryExW(
-        wide.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
+    return reinterpret_cast<ModuleHandle>(
+        ::LoadLibraryExW(wide.c_str(), nullptr,
+                         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
 }
 
 void* FindSymbol(ModuleHandle module, const char* name) {

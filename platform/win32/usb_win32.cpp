@@ -158,8 +158,7 @@ public:
             if (!::SetupDiEnumDeviceInfo(devices.set, i, &info)) break;
             UsbMember m;
             wchar_t id[kInstanceIdChars] = {};
-            if (!::SetupDiGetDeviceInstanceIdW(devices.set, &info, id, kInstanceIdChars,
-                                               nullptr)) {
+            if (!::SetupDiGetDeviceInstanceIdW(devices.set, &info, id, kInstanceIdChars, nullptr)) {
                 // The search cannot go past a member it cannot name.
                 m.idReadable = false;
                 m.idError = ::GetLastError();
@@ -192,9 +191,9 @@ public:
             *error = ERROR_NOT_ENOUGH_MEMORY;
             return false;
         }
-        device->file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                     nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+        device->file =
+            ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
         if (device->file == INVALID_HANDLE_VALUE) {
             *error = ::GetLastError();
             Release(device);
@@ -262,10 +261,10 @@ private:
             Settle(d, 0, &ok, &moved, error);
         } else {
             // Out of time, or the wait itself failed: give the transfer up.
-            const unsigned long why = waited == WAIT_TIMEOUT ? static_cast<unsigned long>(ERROR_TIMEOUT)
-                                      : waited == WAIT_FAILED ? ::GetLastError()
-                                                              : static_cast<unsigned long>(
-                                                                    ERROR_INVALID_HANDLE);
+            const unsigned long why =
+                waited == WAIT_TIMEOUT  ? static_cast<unsigned long>(ERROR_TIMEOUT)
+                : waited == WAIT_FAILED ? ::GetLastError()
+                                        : static_cast<unsigned long>(ERROR_INVALID_HANDLE);
             ::CancelIoEx(d->file, &d->ov);
             // It may still have completed in the meantime: then its bytes
             // count (a read's bytes would otherwise be lost to the stream).

@@ -85,7 +85,8 @@ TEST_F(DialogWindowTest, TheMessageAreaHoldsItsLongestTextsWithoutCutting) {
     RECT client{};
     ::GetClientRect(area, &client);
     HDC dc = ::GetDC(area);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(area, WM_GETFONT, 0, 0)));
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(area, WM_GETFONT, 0, 0)));
     const std::string texts[] = {
         FormatStringText(kIdsUpdateTarget, "1.3", "1.2"),
         // The longest version texts a printer can report (16 characters).
@@ -218,7 +219,8 @@ TEST_F(DialogWindowTest, TheProgressBarStandsWhereTheButtonsWereAndCountsBlocks)
 // and records their captions and texts.
 class BoxAnswerer {
 public:
-    explicit BoxAnswerer(DWORD dialogThread) : m_thread(dialogThread), m_worker([this] { Run(); }) {}
+    explicit BoxAnswerer(DWORD dialogThread)
+        : m_thread(dialogThread), m_worker([this] { Run(); }) {}
     ~BoxAnswerer() {
         m_stop = true;
         m_worker.join();
@@ -314,7 +316,8 @@ TEST_F(UpdaterDialogOnWindow, TheSpaceBarPressesTheFocusedButtonAndTheUpdateRuns
     EXPECT_EQ(dlg.m_outcome, DialogOutcome::kUpdated);
     const std::vector<std::wstring> boxes = answerer.texts();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], WideText(LoadStringText(kIdsAppTitle) + "|" + LoadStringText(kIdsUpdateDone)));
+    EXPECT_EQ(boxes[0],
+              WideText(LoadStringText(kIdsAppTitle) + "|" + LoadStringText(kIdsUpdateDone)));
 }
 
 }  // namespace

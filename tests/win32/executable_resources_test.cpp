@@ -144,7 +144,7 @@ TEST_F(QuillonExecutable, IconGroup128HoldsItsImages) {
         const uint8_t width = c.Byte();
         const uint8_t height = c.Byte();
         c.Skip(2);
-        c.Word();  // planes
+        c.Word();                 // planes
         EXPECT_EQ(c.Word(), 32);  // bits per pixel
         const uint32_t size = c.Dword();
         const uint16_t id = c.Word();
@@ -152,8 +152,8 @@ TEST_F(QuillonExecutable, IconGroup128HoldsItsImages) {
         ASSERT_TRUE(m_exe.Bytes(MAKEINTRESOURCEW(3) /* RT_ICON */, id, kNeutral, &image)) << id;
         EXPECT_EQ(image.size(), size);
         // The image is usable as an icon of its size.
-        HICON icon = ::CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()), TRUE,
-                                                0x00030000, width, height, LR_DEFAULTCOLOR);
+        HICON icon = ::CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()),
+                                                TRUE, 0x00030000, width, height, LR_DEFAULTCOLOR);
         EXPECT_NE(icon, nullptr) << "image " << id;
         if (icon != nullptr) ::DestroyIcon(icon);
         has16 = has16 || width == 16;
@@ -172,9 +172,9 @@ TEST_F(QuillonExecutable, ManifestAsksForCommonControls6AsInvokerDpiAware) {
     const std::string arch = EnvOr("QUILLON_EXPECTED_ARCH", "amd64");
     const size_t controls = manifest.find("name=\"Microsoft.Windows.Common-Controls\"");
     ASSERT_NE(controls, std::string::npos);
-    const std::string identity = manifest.substr(manifest.rfind('<', controls),
-                                                 manifest.find("/>", controls) -
-                                                     manifest.rfind('<', controls));
+    const std::string identity =
+        manifest.substr(manifest.rfind('<', controls),
+                        manifest.find("/>", controls) - manifest.rfind('<', controls));
     EXPECT_NE(identity.find("version=\"6.0.0.0\""), std::string::npos) << identity;
     EXPECT_NE(identity.find("processorArchitecture=\"" + arch + "\""), std::string::npos)
         << identity;

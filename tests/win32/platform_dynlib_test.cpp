@@ -35,8 +35,8 @@ protected:
         // The planted copies in the current folder, under the name the
         // configuration gives, bare and in a sub-folder.
         ::CreateDirectoryW((m_cwd / L"lib").c_str(), nullptr);
-        ASSERT_TRUE(::CopyFileW((ProgramFolder() + kPlanted).c_str(), (m_cwd / m_name).c_str(),
-                                FALSE));
+        ASSERT_TRUE(
+            ::CopyFileW((ProgramFolder() + kPlanted).c_str(), (m_cwd / m_name).c_str(), FALSE));
         ASSERT_TRUE(::CopyFileW((ProgramFolder() + kPlanted).c_str(),
                                 (m_cwd / (L"lib\\" + m_name)).c_str(), FALSE));
     }
@@ -79,10 +79,12 @@ TEST_F(LibraryLoading, ABareNameFoundOnlyInTheCurrentFolderDoesNotLoad) {
 }
 
 TEST_F(LibraryLoading, ARelativePathCountsFromTheProgramsFolder) {
-    const std::wstring relative = L"lib-" + std::to_wstring(::GetCurrentProcessId()) + L"\\" + m_name;
+    const std::wstring relative =
+        L"lib-" + std::to_wstring(::GetCurrentProcessId()) + L"\\" + m_name;
     // Planted under the same relative path in the current folder too.
     ::CreateDirectoryW((m_cwd / relative.substr(0, relative.find(L'\\'))).c_str(), nullptr);
-    ASSERT_TRUE(::CopyFileW((ProgramFolder() + kPlanted).c_str(), (m_cwd / relative).c_str(), FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW((ProgramFolder() + kPlanted).c_str(), (m_cwd / relative).c_str(), FALSE));
     EXPECT_EQ(platform::LoadDynamicLibrary(Utf8Text(relative)), nullptr);
     PlaceConfigured(relative);
     platform::ModuleHandle module = platform::LoadDynamicLibrary(Utf8Text(relative));

@@ -39,8 +39,8 @@ TEST(BackupFile, MissingFilesGiveTheSystemsCodes) {
     win32_test::TempFolder folder;
     platform::File file;
     unsigned long error = 0;
-    EXPECT_FALSE(file.Open(Utf8Text(folder / L"none.qfw"), platform::File::Mode::kOpenExisting,
-                           &error));
+    EXPECT_FALSE(
+        file.Open(Utf8Text(folder / L"none.qfw"), platform::File::Mode::kOpenExisting, &error));
     EXPECT_EQ(error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
     error = 0;
     EXPECT_TRUE(platform::RemoveFile(Utf8Text(folder / L"none.qfw"), &error));

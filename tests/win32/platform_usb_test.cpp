@@ -109,9 +109,19 @@ protected:
 };
 
 TEST_F(WindowsUsbDevice, BytesMoveBothWays) {
-    ASSERT_TRUE(m_pipe.Send(std::string("\x1d" "E\x00\x00\x00\x02" "rq", 8)));
-    EXPECT_EQ(ReadAll(8), std::string("\x1d" "E\x00\x00\x00\x02" "rq", 8));
-    const std::string frame("\x1c" "T\x00\x00\x00\x00", 6);
+    ASSERT_TRUE(
+        m_pipe.Send(std::string("\x1d"
+                                "E\x00\x00\x00\x02"
+                                "rq",
+                                8)));
+    EXPECT_EQ(ReadAll(8), std::string("\x1d"
+                                      "E\x00\x00\x00\x02"
+                                      "rq",
+                                      8));
+    const std::string frame(
+        "\x1c"
+        "T\x00\x00\x00\x00",
+        6);
     uint32_t done = 0;
     unsigned long error = 0;
     ASSERT_TRUE(m_usb.Write(m_handle, frame.data(), 6, &done, &error)) << error;
@@ -156,8 +166,8 @@ TEST_F(WindowsUsbDevice, AWriteThatNobodyTakesFailsAfterItsWait) {
 TEST(WindowsUsbOpen, AMissingPathFailsWithTheSystemsCode) {
     platform::DeviceHandle h = platform::kInvalidDevice;
     unsigned long error = 0;
-    EXPECT_FALSE(platform::GetUsbBackend().Open("\\\\.\\pipe\\quillon-nobody-serves-this", &h,
-                                                &error));
+    EXPECT_FALSE(
+        platform::GetUsbBackend().Open("\\\\.\\pipe\\quillon-nobody-serves-this", &h, &error));
     EXPECT_EQ(error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(h, platform::kInvalidDevice);
 }
@@ -242,8 +252,9 @@ TEST_P(LinkOnWindowsDevice, AStalledTransferFailsIntoTheRecordWithOneTraceLine) 
     std::vector<std::string> lines;
     platform::SetTraceObserver([&](std::string_view line) { lines.emplace_back(line); }, true);
     std::vector<uint8_t> buffer(4u << 20, 0x52);
-    const int32_t r = t.sending ? g_printerIO.Send(buffer.data(), static_cast<int32_t>(buffer.size()))
-                                : g_printerIO.Recv(buffer.data(), 6);
+    const int32_t r = t.sending
+                          ? g_printerIO.Send(buffer.data(), static_cast<int32_t>(buffer.size()))
+                          : g_printerIO.Recv(buffer.data(), 6);
     platform::SetTraceObserver(nullptr);
 
     EXPECT_EQ(r, -1);
@@ -252,8 +263,9 @@ TEST_P(LinkOnWindowsDevice, AStalledTransferFailsIntoTheRecordWithOneTraceLine) 
     ASSERT_EQ(lines.size(), 1u);
     std::string text;
     ASSERT_TRUE(platform::SystemErrorText(ERROR_TIMEOUT, &text));
-    EXPECT_NE(lines[0].find(std::string(t.sending ? "CPrinterIO::Send() [" : "CPrinterIO::Recv() [")),
-              std::string::npos)
+    EXPECT_NE(
+        lines[0].find(std::string(t.sending ? "CPrinterIO::Send() [" : "CPrinterIO::Recv() [")),
+        std::string::npos)
         << lines[0];
     EXPECT_NE(lines[0].find(std::string("] ") + t.call + " -[" + text + "]\n"), std::string::npos)
         << lines[0];

@@ -57,7 +57,8 @@ TEST(ProgramLoadFile, FindResourceGivesTheBuildsFileAndEverySectionVerifies) {
 class SampleConfiguration : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(win32_test::ReadWholeFile(win32_test::HostPath(QUILLON_SAMPLE_CONFIG), &m_bytes));
+        ASSERT_TRUE(
+            win32_test::ReadWholeFile(win32_test::HostPath(QUILLON_SAMPLE_CONFIG), &m_bytes));
         m_path = Utf8Text(win32_test::HostPath(QUILLON_SAMPLE_CONFIG));
         for (size_t k = 2; k + 1 < m_bytes.size(); k += 2)
             m_text.push_back(static_cast<char16_t>(static_cast<uint8_t>(m_bytes[k]) |
@@ -93,8 +94,9 @@ TEST_F(SampleConfiguration, EveryKeyIsExplainedAndReadsAsDocumented) {
     EXPECT_EQ(platform::ReadProfileString(m_path, "APIF", "DLL01", "absent"), "absent");
     EXPECT_NE(m_text.find(u";DLL01="), std::u16string::npos);
     for (const char16_t* key : {u"; Entry:", u"; MODEL:", u"; VID:", u"; PID:", u"; DLL01"})
-        EXPECT_NE(m_text.find(key), std::u16string::npos) << "no comment on " << Utf8Text(
-            std::wstring(key, key + std::char_traits<char16_t>::length(key)));
+        EXPECT_NE(m_text.find(key), std::u16string::npos)
+            << "no comment on "
+            << Utf8Text(std::wstring(key, key + std::char_traits<char16_t>::length(key)));
 }
 
 }  // namespace
