@@ -14,7 +14,9 @@
 //     push button is pressed by the space bar and ignores every other key.
 // The default pre-translation is the dialog's own keyboard handling: Enter
 // presses the default push button, Escape raises IDCANCEL, Tab moves the
-// focus to the next visible tab stop; each of these is consumed.
+// focus to the next visible tab stop; each of these is consumed. A window
+// with real controls does both key jobs itself instead (see
+// DialogWindow::OwnsKeyboard).
 //
 // Ids, styles, answers and message numbers carry their Win32 values so that
 // the Win32 front end can pass them through unchanged.
