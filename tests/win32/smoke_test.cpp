@@ -263,6 +263,36 @@ TEST(Smoke, ASecondCopyEndsAtOnceAndBringsTheFirstForward) {
     EXPECT_EQ(first.WaitForExit(15s), kExitNotUpdated);
 }
 
+TEST(Smoke, ASecondCopyWhileTheFirstAsksForThePrinterBringsTheQuestionForward) {
+    // The first one's dialog is still hidden (it identifies the printer);
+    // the box it shows is what the technician must see.
+    win32_test::TempFolder cwd;
+    Program first(Exe(QUILLON_EXE_PATH), cwd.path());
+    ASSERT_TRUE(first.started());
+    HWND box = first.WaitForWindow(kCaptionConfirm, 30s);
+    ASSERT_NE(box, nullptr) << "no message 111";
+    // Something else in front of it.
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 200, 100,
+                                   nullptr, nullptr, nullptr, nullptr);
+    ::SetForegroundWindow(other);
+    std::this_thread::sleep_for(300ms);
+
+    Program second(Exe(QUILLON_EXE_PATH), cwd.path());
+    ASSERT_TRUE(second.started());
+    long status = -1;
+    EXPECT_TRUE(ShowsNothingUntilExit(second, 15s, &status)) << "the second copy showed a window";
+    EXPECT_EQ(status, kExitAlreadyRunning);
+    const Clock::time_point end = Clock::now() + 5s;
+    while (::GetForegroundWindow() != box && Clock::now() < end) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(::GetForegroundWindow(), box);
+    // The hidden dialog stays hidden.
+    EXPECT_EQ(first.Windows(), std::vector<HWND>{box});
+    ::DestroyWindow(other);
+
+    Press(box, IDCANCEL);
+    EXPECT_EQ(first.WaitForExit(15s), kExitCancelled);
+}
+
 TEST(Smoke, TheWholeUpdateInTheDialogWithTheProgressBarMoving) {
     win32_test::TempFolder cwd;
     // Transfer calls that take a little time, as on a real USB link.
