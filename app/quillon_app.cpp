@@ -25,6 +25,7 @@ bool CQuillonApp::InitInstance() {
                    "CreateMutex(%s)", kInstanceMutexName);
     }
 
+    platform::InitDialogControls();
     CQuillonDlg dlg;
     dlg.m_progress = m_progress;
     dlg.m_runObserver = m_runObserver;

@@ -10,6 +10,7 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "platform/dynlib.h"
+#include "resources/texts.h"
 #include "update/update_error.h"
 #include "update/update_firmware.h"
 
@@ -28,11 +29,11 @@ constexpr uint32_t kDetailUnknown = 0xFFFFFFFF;
 platform::DialogTemplate MainDialogTemplate() {
     platform::DialogTemplate t;
     t.id = kIdTemplateMain;
-    t.caption = LoadStringText(kIdsAppTitle);
+    t.caption = QUILLON_TEXT_APP_TITLE;
     t.controls = {
-        {kIdcUpdate, platform::ControlKind::kPushButton, "ファームウェアアップデート", true, true},
+        {kIdcUpdate, platform::ControlKind::kPushButton, QUILLON_TEXT_UPDATE_BUTTON, true, true},
         {kIdcMessage, platform::ControlKind::kStatic, "", false, true},
-        {kIdcExit, platform::ControlKind::kDefaultPushButton, "終了", true, true},
+        {kIdcExit, platform::ControlKind::kDefaultPushButton, QUILLON_TEXT_EXIT_BUTTON, true, true},
     };
     return t;
 }
@@ -211,11 +212,15 @@ private:
 }  // namespace
 
 int CQuillonDlg::UpdateFirmware() {
+    // The update takes minutes: the window stays responsive meanwhile (and
+    // takes no input) where its platform needs that.
     UpdateErrorRecord errors(m_updateErrorDetail, m_updateErrorCategory);
     UpdateOptions options;
     options.restore = m_restore;
     RunScope run(m_runObserver);
-    return RunFirmwareUpdate(errors, m_progress, options, &m_updateReport);
+    return RunLongWork([this, &errors, &options] {
+        return RunFirmwareUpdate(errors, m_progress, options, &m_updateReport);
+    });
 }
 
 void CQuillonDlg::OnOK() {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "resources/texts.h"
+
 namespace {
 
 struct StringEntry {
@@ -11,38 +13,10 @@ struct StringEntry {
     const char* text;
 };
 
-constexpr StringEntry kStrings[] = {
-    {kIdsConnectRetry,
-     "コンピューターとプリンターがUSB接続されていることを確認し、「再試行」を押してください。"},
-    {kIdsUpdateTarget,
-     "ファームウェアを以下のバージョンにアップデートします。\n\nVer%s\n（現在のバージョン：Ver%"
-     "s）"},
-    {kIdsUpdateAborted,
-     "アップデートを中断しました。\nプリンターを再起動してから他の作業を行ってください。"},
-    {kIdsConfirmOlder,
-     "アップデートするファームウェアが、現在のファームウェアと等しいか古いバージョンです。\n"
-     "ファームウェアを更新してよろしいですか？\n\n現在のバージョン：Ver%s\nアップデート後：Ver%s"},
-    {kIdsUpdateFailed,
-     "ファームウェアのアップデートに失敗しました。\nプリンターを再起動してから、再度実行してくださ"
-     "い。"},
-    {kIdsUpdateDone, "ファームウェアのアップデートが完了しました。"},
-    {kIdsInternalError,
-     "予期せぬエラーが発生しました。\n"
-     "コンピューターとプリンターを再起動した後、アップデートをやり直してください。\n"
-     "それでも同じエラーが発生する場合は、下記エラーコードを控えて\n"
-     "ホームページにある『製品に関するお問い合わせ/IDカードプリンターの修理に関するお問い合わせ』"
-     "からお問い合わせください。\n\n内部エラー：%02x-%08x"},
-    {kIdsUpdating,
-     "ファームウェアのアップデートを実行中です。\n電源を切ったり、USBケーブルを抜いたりしないでくだ"
-     "さい。"},
-    {kIdsCaptionConfirm, "確認"},
-    {kIdsCaptionError, "エラー"},
-    {kIdsFirmwareUpdate, "ファームウェアのアップデート"},
-    {kIdsAppTitle, "ZK-Q870 Firmware Updater"},
-    {kIdsStArchived,
-     "プリンター固有のデータ（ST）は、次のファイルに保存されています。\n"
-     "このファイルを削除せず、サービス担当者にお知らせください。\n\n%s"},
-};
+// The texts come from the one list that the resource script reads too.
+#define QUILLON_STRING_ENTRY(id, text) {id, text},
+constexpr StringEntry kStrings[] = {QUILLON_STRING_TABLE(QUILLON_STRING_ENTRY)};
+#undef QUILLON_STRING_ENTRY
 
 }  // namespace
 

@@ -111,9 +111,15 @@ int CPrinterIO::Open(uint32_t port, const char* address) {
         TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "socket");
         return 0;
     }
-    platform::SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs);
+    // A refused setting does not stop the open, but it is traced: without
+    // the receive time-out a printer that stops answering holds a read for
+    // as long as the connection lives.
+    const char* call = "";
+    if (!platform::SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs, &error, &call))
+        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "%s", call);
     const uint32_t peer = platform::ParseIPv4NetOrder(address);
-    platform::SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs);
+    if (!platform::SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs, &error))
+        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "setsockopt(SO_RCVTIMEO)");
     if (!platform::Connect(m_socket, peer, static_cast<uint16_t>(port), &error)) {
         TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "connect");
         platform::CloseSocket(m_socket);

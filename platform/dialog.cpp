@@ -85,6 +85,7 @@ bool CDialog::OnInitDialog() { return true; }
 
 bool CDialog::PreTranslateMessage(const DialogMessage& msg) {
     if (msg.message != kWmKeyDown) return false;
+    if (m_window != nullptr && m_window->OwnsKeyboard()) return m_window->PreTranslateKey(msg);
     switch (msg.wParam) {
         case kVkReturn:
             for (const DialogControl& c : m_template.controls)
@@ -154,6 +155,11 @@ int CDialog::ShowMessageBox(const std::string& text, const std::string& caption,
     return m_window->ShowMessageBox(text, caption, style);
 }
 
+int CDialog::RunLongWork(const std::function<int()>& work) {
+    if (!m_window) return work();
+    return m_window->RunLongWork(work);
+}
+
 DialogControl* CDialog::Find(int id) {
     for (DialogControl& c : m_template.controls)
         if (c.id == id) return &c;
@@ -198,6 +204,10 @@ void CDialog::Dispatch(const DialogMessage& msg) {
             OnCommand(kIdCancel);
             break;
         case kWmKeyDown: {
+            if (m_window != nullptr && m_window->OwnsKeyboard()) {
+                m_window->DispatchKey(msg);
+                break;
+            }
             // An ordinary key for the focused control: a visible push button
             // is pressed by the space bar and ignores the rest.
             const DialogControl* c = Find(m_focusId);

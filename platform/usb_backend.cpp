@@ -10,6 +10,7 @@ UsbBackend& PlatformUsbBackend();  // the platform's own (usb_posix / usb_win32)
 namespace {
 UsbBackend* g_installed = nullptr;
 uint32_t g_readTimeoutMs = kUsbReadTimeoutMs;
+uint32_t g_writeTimeoutMs = kUsbWriteTimeoutMs;
 }  // namespace
 
 UsbBackend& GetUsbBackend() { return g_installed ? *g_installed : PlatformUsbBackend(); }
@@ -17,6 +18,10 @@ void SetUsbBackend(UsbBackend* backend) { g_installed = backend; }
 
 uint32_t UsbReadTimeoutMs() { return g_readTimeoutMs; }
 void SetUsbReadTimeoutForTest(uint32_t ms) { g_readTimeoutMs = ms != 0 ? ms : kUsbReadTimeoutMs; }
+uint32_t UsbWriteTimeoutMs() { return g_writeTimeoutMs; }
+void SetUsbWriteTimeoutForTest(uint32_t ms) {
+    g_writeTimeoutMs = ms != 0 ? ms : kUsbWriteTimeoutMs;
+}
 
 bool ListUsbPrinters(uint16_t vendorId, uint16_t productId,
                      std::vector<UsbPrinterListing>* printers, unsigned long* error) {

@@ -6,4 +6,6 @@ namespace platform {
 
 bool ActivateWindowTitled(const std::string&) { return false; }
 
+void InitDialogControls() {}
+
 }  // namespace platform

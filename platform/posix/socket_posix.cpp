@@ -45,20 +45,36 @@ SocketHandle TcpSocket(unsigned long* error) {
     return fd;
 }
 
-void SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs) {
+bool SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs, unsigned long* error,
+                  const char** call) {
     int on = 1;
-    setsockopt(Fd(s), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
     int idle = static_cast<int>((idleMs + 999) / 1000);
     int interval = static_cast<int>((intervalMs + 999) / 1000);
-    setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(Fd(s), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    const struct {
+        int level, name;
+        const int* value;
+        const char* call;
+    } settings[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, &on, "setsockopt(SO_KEEPALIVE)"},
+        {IPPROTO_TCP, TCP_KEEPIDLE, &idle, "setsockopt(TCP_KEEPIDLE)"},
+        {IPPROTO_TCP, TCP_KEEPINTVL, &interval, "setsockopt(TCP_KEEPINTVL)"},
+    };
+    for (const auto& setting : settings)
+        if (setsockopt(Fd(s), setting.level, setting.name, setting.value, sizeof(int)) != 0) {
+            *error = static_cast<unsigned long>(errno);
+            *call = setting.call;
+            return false;
+        }
+    return true;
 }
 
-void SetReceiveTimeout(SocketHandle s, uint32_t ms) {
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms, unsigned long* error) {
     timeval tv{};
     tv.tv_sec = static_cast<time_t>(ms / 1000);
     tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (setsockopt(Fd(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0) return true;
+    *error = static_cast<unsigned long>(errno);
+    return false;
 }
 
 bool Connect(SocketHandle s, uint32_t addressNetOrder, uint16_t port, unsigned long* error) {

@@ -54,8 +54,8 @@ bool File::Open(const std::string& path, Mode mode, unsigned long* error) {
         return false;
     }
     HANDLE h = mode == Mode::kCreateAlways
-                   ? ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr)
+                   ? ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
                    : ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -157,8 +157,8 @@ bool RemoveFile(const std::string& path, unsigned long* error) {
 bool ExecutablePath(std::string* path) {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(),
-                                             static_cast<DWORD>(buffer.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (n == 0) return false;
         if (n < buffer.size()) return ToUtf8(buffer.data(), n, path);
         if (buffer.size() >= 32768) return false;

@@ -52,22 +52,36 @@ SocketHandle TcpSocket(unsigned long* error) {
     return Handle(s);
 }
 
-void SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs) {
+bool SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs, unsigned long* error,
+                  const char** call) {
     BOOL on = TRUE;
-    ::setsockopt(Sock(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    if (::setsockopt(Sock(s), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on),
+                     sizeof on) != 0) {
+        *error = LastWsaError();
+        *call = "setsockopt(SO_KEEPALIVE)";
+        return false;
+    }
     tcp_keepalive values{};
     values.onoff = 1;
     values.keepalivetime = idleMs;
     values.keepaliveinterval = intervalMs;
     DWORD returned = 0;
-    ::WSAIoctl(Sock(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
-               nullptr);
+    if (::WSAIoctl(Sock(s), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                   nullptr, nullptr) != 0) {
+        *error = LastWsaError();
+        *call = "WSAIoctl(SIO_KEEPALIVE_VALS)";
+        return false;
+    }
+    return true;
 }
 
-void SetReceiveTimeout(SocketHandle s, uint32_t ms) {
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms, unsigned long* error) {
     DWORD timeout = ms;
-    ::setsockopt(Sock(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                 sizeof timeout);
+    if (::setsockopt(Sock(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                     sizeof timeout) == 0)
+        return true;
+    *error = LastWsaError();
+    return false;
 }
 
 bool Connect(SocketHandle s, uint32_t addressNetOrder, uint16_t port, unsigned long* error) {

@@ -1,15 +1,25 @@
 // USB printers on Windows: the device set of the USB device interface class
 // through SetupAPI, and file I/O on the device path.
 //
-// The device is opened for overlapped I/O only so that a read can give up:
-// every transfer still waits for its own completion before it returns, and
-// a read that has had no data for UsbReadTimeoutMs() is cancelled and fails
-// with ERROR_TIMEOUT (a printer that stops answering must not hang the
-// updater for ever).
+// The device is opened for overlapped I/O only so that a transfer can give
+// up: every transfer still waits for its own completion before it returns,
+// but a read that has had no data for UsbReadTimeoutMs(), or a write that
+// the device has not taken within UsbWriteTimeoutMs(), is cancelled and
+// fails with ERROR_TIMEOUT (a printer that stops answering must not hang
+// the updater for ever). A wait that fails is a failure too, with the
+// wait's own error code.
+//
+// Transfers move through a buffer that belongs to the open device, not
+// through the caller's: a cancelled transfer may complete later than its
+// cancellation, and until it has, the system may still write into its
+// buffer and its OVERLAPPED. A device whose cancelled transfer never
+// completes is therefore never freed.
 #include <windows.h>
 #include <setupapi.h>
 
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -53,15 +63,43 @@ struct DeviceSet {
     }
 };
 
-// An open device: the file and the event its transfers complete on.
+// An open device: the file, the event its transfers complete on, and the
+// OVERLAPPED and buffer of its one transfer at a time.
 struct Device {
     HANDLE file = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;
-    ~Device() {
-        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-        if (event != nullptr) ::CloseHandle(event);
-    }
+    OVERLAPPED ov{};
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t capacity = 0;
+    // A cancelled transfer has not completed yet.
+    bool pending = false;
 };
+
+// Bytes one transfer call moves at most (the link repeats the call until
+// everything has moved).
+constexpr uint32_t kMaxTransferBytes = 1u << 20;
+// How long a cancelled transfer is given to complete.
+constexpr DWORD kCancelWaitMs = 5000;
+
+// Waits up to ms for the device's transfer to complete; true once it has,
+// with its outcome in *ok, *moved and *error.
+bool Settle(Device* d, DWORD ms, bool* ok, DWORD* moved, unsigned long* error) {
+    if (::WaitForSingleObject(d->event, ms) != WAIT_OBJECT_0) return false;
+    d->pending = false;
+    *ok = ::GetOverlappedResult(d->file, &d->ov, moved, FALSE) != FALSE;
+    if (!*ok) *error = ::GetLastError();
+    return true;
+}
+
+// Frees a device once the system holds none of its transfers.
+void Release(Device* d) {
+    if (d->file != INVALID_HANDLE_VALUE) ::CloseHandle(d->file);  // cancels what is left
+    d->file = INVALID_HANDLE_VALUE;
+    if (d->pending && ::WaitForSingleObject(d->event, kCancelWaitMs) != WAIT_OBJECT_0)
+        return;  // the system still holds its OVERLAPPED and buffer: never freed
+    if (d->event != nullptr) ::CloseHandle(d->event);
+    delete d;
+}
 
 Device* AsDevice(DeviceHandle h) { return reinterpret_cast<Device*>(h); }
 
@@ -120,8 +158,7 @@ public:
             if (!::SetupDiEnumDeviceInfo(devices.set, i, &info)) break;
             UsbMember m;
             wchar_t id[kInstanceIdChars] = {};
-            if (!::SetupDiGetDeviceInstanceIdW(devices.set, &info, id, kInstanceIdChars,
-                                               nullptr)) {
+            if (!::SetupDiGetDeviceInstanceIdW(devices.set, &info, id, kInstanceIdChars, nullptr)) {
                 // The search cannot go past a member it cannot name.
                 m.idReadable = false;
                 m.idError = ::GetLastError();
@@ -149,63 +186,95 @@ public:
             *error = ERROR_INVALID_NAME;
             return false;
         }
-        auto device = std::make_unique<Device>();
-        device->file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                     nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+        Device* device = new (std::nothrow) Device;
+        if (device == nullptr) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+            return false;
+        }
+        device->file =
+            ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
         if (device->file == INVALID_HANDLE_VALUE) {
             *error = ::GetLastError();
+            Release(device);
             return false;
         }
         device->event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (device->event == nullptr) {
             *error = ::GetLastError();
+            Release(device);
             return false;
         }
-        *handle = reinterpret_cast<DeviceHandle>(device.release());
+        *handle = reinterpret_cast<DeviceHandle>(device);
         return true;
     }
 
     bool Write(DeviceHandle h, const void* data, uint32_t n, uint32_t* done,
                unsigned long* error) override {
-        return Transfer(h, const_cast<void*>(data), n, done, error, true, INFINITE);
+        return Transfer(AsDevice(h), const_cast<void*>(data), n, done, error, true,
+                        UsbWriteTimeoutMs());
     }
 
     bool Read(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
               unsigned long* error) override {
-        return Transfer(h, data, n, done, error, false, UsbReadTimeoutMs());
+        return Transfer(AsDevice(h), data, n, done, error, false, UsbReadTimeoutMs());
     }
 
     void Close(DeviceHandle h) override {
-        if (h != kInvalidDevice) delete AsDevice(h);
+        if (h != kInvalidDevice) Release(AsDevice(h));
     }
 
 private:
-    static bool Transfer(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
-                         unsigned long* error, bool writing, DWORD timeoutMs) {
-        Device* device = AsDevice(h);
-        OVERLAPPED ov{};
-        ov.hEvent = device->event;
-        ::ResetEvent(device->event);
+    static bool Transfer(Device* d, void* data, uint32_t n, uint32_t* done, unsigned long* error,
+                         bool writing, DWORD timeoutMs) {
+        bool ok = false;
         DWORD moved = 0;
-        const BOOL started = writing ? ::WriteFile(device->file, data, n, nullptr, &ov)
-                                     : ::ReadFile(device->file, data, n, nullptr, &ov);
+        // A transfer given up on earlier must have completed before the
+        // device's buffer can carry another one.
+        if (d->pending && !Settle(d, 0, &ok, &moved, error)) {
+            *error = ERROR_BUSY;
+            return false;
+        }
+        const uint32_t length = n < kMaxTransferBytes ? n : kMaxTransferBytes;
+        if (d->capacity < length) {
+            d->buffer.reset(new (std::nothrow) uint8_t[length]);
+            d->capacity = d->buffer ? length : 0;
+            if (!d->buffer) {
+                *error = ERROR_NOT_ENOUGH_MEMORY;
+                return false;
+            }
+        }
+        if (writing) memcpy(d->buffer.get(), data, length);
+        d->ov = OVERLAPPED{};
+        d->ov.hEvent = d->event;
+        ::ResetEvent(d->event);
+        const BOOL started = writing
+                                 ? ::WriteFile(d->file, d->buffer.get(), length, nullptr, &d->ov)
+                                 : ::ReadFile(d->file, d->buffer.get(), length, nullptr, &d->ov);
         if (!started && ::GetLastError() != ERROR_IO_PENDING) {
             *error = ::GetLastError();
             return false;
         }
-        bool timedOut = false;
-        if (!started && ::WaitForSingleObject(device->event, timeoutMs) == WAIT_TIMEOUT) {
-            ::CancelIoEx(device->file, &ov);
-            timedOut = true;
+        d->pending = true;
+        const DWORD waited = ::WaitForSingleObject(d->event, timeoutMs);
+        if (waited == WAIT_OBJECT_0) {
+            Settle(d, 0, &ok, &moved, error);
+        } else {
+            // Out of time, or the wait itself failed: give the transfer up.
+            const unsigned long why =
+                waited == WAIT_TIMEOUT  ? static_cast<unsigned long>(ERROR_TIMEOUT)
+                : waited == WAIT_FAILED ? ::GetLastError()
+                                        : static_cast<unsigned long>(ERROR_INVALID_HANDLE);
+            ::CancelIoEx(d->file, &d->ov);
+            // It may still have completed in the meantime: then its bytes
+            // count (a read's bytes would otherwise be lost to the stream).
+            if (!Settle(d, kCancelWaitMs, &ok, &moved, error) || !ok) {
+                *error = why;
+                return false;
+            }
         }
-        // Waits for the end of the transfer (also of a cancelled one: its
-        // buffer is in use until then).
-        if (!::GetOverlappedResult(device->file, &ov, &moved, TRUE)) {
-            const DWORD code = ::GetLastError();
-            *error = timedOut && code == ERROR_OPERATION_ABORTED ? ERROR_TIMEOUT : code;
-            return false;
-        }
+        if (!ok) return false;
+        if (!writing) memcpy(data, d->buffer.get(), moved);
         *done = moved;
         return true;
     }

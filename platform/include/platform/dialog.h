@@ -14,7 +14,9 @@
 //     push button is pressed by the space bar and ignores every other key.
 // The default pre-translation is the dialog's own keyboard handling: Enter
 // presses the default push button, Escape raises IDCANCEL, Tab moves the
-// focus to the next visible tab stop; each of these is consumed.
+// focus to the next visible tab stop; each of these is consumed. A window
+// with real controls does both key jobs itself instead (see
+// DialogWindow::OwnsKeyboard).
 //
 // Ids, styles, answers and message numbers carry their Win32 values so that
 // the Win32 front end can pass them through unchanged.
@@ -118,6 +120,23 @@ public:
     virtual bool NextMessage(DialogMessage* msg) = 0;
     // The dialog ended with this modal result; the window goes away.
     virtual void Destroy(int result) = 0;
+
+    // A window with real controls (Win32) handles keys as its platform's
+    // dialog manager does. When OwnsKeyboard() is true, the dialog's
+    // default pre-translation of a key is PreTranslateKey() (true when it
+    // consumed the key: Enter, Escape, Tab, ...), and a key that nobody
+    // consumed goes to the focused control through DispatchKey(). By
+    // default the dialog does both itself, as described above.
+    virtual bool OwnsKeyboard() const { return false; }
+    virtual bool PreTranslateKey(const DialogMessage& msg) { return false; }
+    virtual void DispatchKey(const DialogMessage& msg) {}
+
+    // Runs work that may take minutes and returns its result. A window that
+    // the system judges by whether it keeps answering (Win32) runs the work
+    // on another thread meanwhile and goes on painting, takes no input and
+    // ignores the close command until it returns. Only one thread runs
+    // dialog code at a time either way. By default the work runs here.
+    virtual int RunLongWork(const std::function<int()>& work) { return work(); }
 };
 
 // Makes the window of a dialog; the front end installs it (nullptr removes
@@ -164,6 +183,9 @@ public:
     // A modal message box over the dialog. Without a window nobody can be
     // asked: the box takes its safe answer.
     int ShowMessageBox(const std::string& text, const std::string& caption, uint32_t style);
+    // Runs long work through the window (see DialogWindow::RunLongWork);
+    // without a window, here.
+    int RunLongWork(const std::function<int()>& work);
 
     const DialogTemplate& Template() const { return m_template; }
     DialogWindow* Window() const { return m_window; }
@@ -182,8 +204,15 @@ private:
     int m_focusId = 0;
 };
 
-// Brings the top-level window with this title to the foreground; false when
-// there is none (always false where the platform has no windows).
+// Brings the top-level window with this title to the foreground, restoring
+// it when it is minimised; when it is hidden behind a box it owns, that box
+// comes forward instead. False when there is none (always false where the
+// platform has no windows).
 bool ActivateWindowTitled(const std::string& title);
+
+// Makes the platform's common controls available to dialogs
+// (InitCommonControlsEx with ICC_WIN95_CLASSES on Windows; nothing to do
+// elsewhere).
+void InitDialogControls();
 
 }  // namespace platform

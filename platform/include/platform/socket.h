@@ -21,9 +21,13 @@ uint32_t ParseIPv4NetOrder(const char* text);
 
 // TCP.
 SocketHandle TcpSocket(unsigned long* error);
-// Keep-alive on, first probe after idleMs, then every intervalMs.
-void SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs);
-void SetReceiveTimeout(SocketHandle s, uint32_t ms);
+// Keep-alive on, first probe after idleMs, then every intervalMs. False
+// with *error and *call (the name of the failing call) when the system
+// refused a setting; the settings before it stay in force.
+bool SetKeepAlive(SocketHandle s, uint32_t idleMs, uint32_t intervalMs, unsigned long* error,
+                  const char** call);
+// A receive gives up after ms milliseconds. False with *error when refused.
+bool SetReceiveTimeout(SocketHandle s, uint32_t ms, unsigned long* error);
 bool Connect(SocketHandle s, uint32_t addressNetOrder, uint16_t port, unsigned long* error);
 // One send / recv call; returns the bytes moved, or -1 with *error.
 int SocketSend(SocketHandle s, const void* data, int n, unsigned long* error);

@@ -63,6 +63,12 @@ constexpr uint32_t kUsbReadTimeoutMs = 30000;
 // test shortened it; 0 restores the default).
 uint32_t UsbReadTimeoutMs();
 void SetUsbReadTimeoutForTest(uint32_t ms);
+// Milliseconds a USB write waits for the device to take its bytes before
+// it fails (Windows; a printer that stops reading must not hold the
+// updater for ever), and its test override in the same way.
+constexpr uint32_t kUsbWriteTimeoutMs = 30000;
+uint32_t UsbWriteTimeoutMs();
+void SetUsbWriteTimeoutForTest(uint32_t ms);
 
 // The backend in force: the platform's own unless one was installed.
 UsbBackend& GetUsbBackend();
