@@ -21,7 +21,7 @@ bool CQuillonApp::InitInstance() {
     }
     if (state == platform::InstanceLock::State::kFailed) {
         // No guard to be had: go on as the only instance.
-        TraceError(__LINE__, "CQuillonApp::InitInstance", static_cast<uint32_t>(error),
+        TraceError(__LINE__, "CQuillonApp::InitInstance", platform::SystemError(error),
                    "CreateMutex(%s)", kInstanceMutexName);
     }
 

@@ -108,14 +108,14 @@ int CPrinterIO::Open(uint32_t port, const char* address) {
     unsigned long error = 0;
     m_socket = platform::TcpSocket(&error);
     if (m_socket == platform::kInvalidSocket) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "socket");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "socket");
         return 0;
     }
     platform::SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs);
     const uint32_t peer = platform::ParseIPv4NetOrder(address);
     platform::SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs);
     if (!platform::Connect(m_socket, peer, static_cast<uint16_t>(port), &error)) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "connect");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "connect");
         platform::CloseSocket(m_socket);
         m_socket = platform::kInvalidSocket;
         return 0;
@@ -139,13 +139,13 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
     std::vector<platform::UsbMember> members;
     unsigned long error = 0;
     if (!usb.ListDevices(&members, &error)) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "SetupDiGetClassDevs");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "SetupDiGetClassDevs");
         return 0;
     }
     std::string path;
     for (const platform::UsbMember& member : members) {
         if (!member.idReadable) {
-            TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(member.idError),
+            TRACE_ERROR("CPrinterIO::Open", platform::SystemError(member.idError),
                         "SetupDiGetDeviceInstanceId");
             break;
         }
@@ -153,7 +153,7 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         if (id.find(pattern) == std::string::npos) continue;
         if (!member.interfaceFound) {
-            TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(member.interfaceError),
+            TRACE_ERROR("CPrinterIO::Open", platform::SystemError(member.interfaceError),
                         "SetupDiEnumDeviceInterfaces");
             break;
         }
@@ -167,7 +167,7 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
     platform::DeviceHandle handle = platform::kInvalidDevice;
     if (!usb.Open(path, &handle, &error)) {
         m_hDevice = platform::kInvalidDevice;
-        TraceErrorW(__LINE__, "CPrinterIO::Open", static_cast<uint32_t>(error), L"CreateFile(%ls)",
+        TraceErrorW(__LINE__, "CPrinterIO::Open", platform::SystemError(error), L"CreateFile(%ls)",
                     Widen(path).c_str());
         RecordError(kErrUsbOpen, static_cast<uint32_t>(error));
         return 0;

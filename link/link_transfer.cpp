@@ -14,7 +14,7 @@ namespace {
 // A transfer call that reports success but moves nothing (the peer closed
 // the connection) would repeat for ever; it ends the transfer as a failure
 // with this error number.
-constexpr uint32_t kNoProgressError = kErrorDeviceNotConnected;
+constexpr platform::ErrorNumber kNoProgressError = kErrorDeviceNotConnected;
 
 }  // namespace
 
@@ -109,8 +109,9 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
             }
         }
         if (done <= 0) {
-            const uint32_t code = done < 0 ? static_cast<uint32_t>(error) : kNoProgressError;
-            if (m_linkKind == kLinkUsb) RecordError(d.category, code);
+            const platform::ErrorNumber code =
+                done < 0 ? platform::SystemError(error) : kNoProgressError;
+            if (m_linkKind == kLinkUsb) RecordError(d.category, code.value);
             TraceError(__LINE__, d.function, code, "%s", call);
             return -1;
         }

@@ -10,7 +10,7 @@
 CPrinterIO::CPrinterIO() {
     unsigned long error = 0;
     if (!platform::SocketLibraryStart(&error)) {
-        TRACE_ERROR("CPrinterIO::CPrinterIO", static_cast<uint32_t>(error), "WSAStartup");
+        TRACE_ERROR("CPrinterIO::CPrinterIO", platform::SystemError(error), "WSAStartup");
         return;
     }
     m_linkKind = kLinkNone;

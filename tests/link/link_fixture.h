@@ -11,6 +11,7 @@
 
 #include "link/link_settings.h"
 #include "link/printer_io.h"
+#include "link/trace.h"
 #include "platform/trace_sink.h"
 
 namespace linktest {
@@ -48,12 +49,18 @@ inline std::string WithoutLineNumber(const std::string& line) {
     return line.substr(0, open + 4) + "N" + line.substr(close);
 }
 
-// The expected trace line for a system error number, with N for the line.
+// The expected trace line for an error number, with N for the line.
 inline std::string TraceLine(const std::string& function, const std::string& message,
-                             unsigned long errorNumber) {
+                             platform::ErrorNumber error) {
     std::string text;
-    if (!platform::SystemErrorText(errorNumber, &text)) text = "(null)";
+    if (!platform::SystemErrorText(error, &text)) text = "(null)";
     return function + "() [N] " + message + " -[" + text + "]\n";
+}
+
+// The same for a number that a system call reported.
+inline std::string TraceLine(const std::string& function, const std::string& message,
+                             unsigned long systemError) {
+    return TraceLine(function, message, platform::SystemError(systemError));
 }
 
 }  // namespace linktest
