@@ -29,6 +29,11 @@ bool CQuillonApp::InitInstance() {
     dlg.m_progress = m_progress;
     m_modalResult = dlg.DoModal();
     m_outcome = dlg.m_outcome;
+    m_shownMessage = dlg.m_shownMessage;
+    m_shownErrorCode = dlg.m_shownErrorCode;
+    m_shownErrorCategory = dlg.m_shownErrorCategory;
+    m_shownErrorDetail = dlg.m_shownErrorDetail;
+    m_versionBefore = dlg.m_strCurrentVersion;
     // From here a new updater may start, while this process still ends.
     if (g_hInstanceMutex.HasHandle()) g_hInstanceMutex.Release();
     return false;

@@ -40,14 +40,21 @@ CQuillonDlg::CQuillonDlg() : CDialog(MainDialogTemplate()), m_hIcon(kIdIconMain)
 
 CQuillonDlg::~CQuillonDlg() = default;
 
-int CQuillonDlg::ShowMessage(const std::string& text, unsigned captionId, uint32_t style) {
+int CQuillonDlg::ShowMessage(unsigned textId, const std::string& text, unsigned captionId,
+                             uint32_t style) {
+    m_shownMessage = textId;
+    m_shownErrorCode = false;
     return ShowMessageBox(text, LoadStringText(captionId), style);
 }
 
 void CQuillonDlg::ShowInternalError(uint8_t category, uint32_t detail) {
-    ShowMessage(FormatStringText(kIdsInternalError, static_cast<unsigned>(category),
+    ShowMessage(kIdsInternalError,
+                FormatStringText(kIdsInternalError, static_cast<unsigned>(category),
                                  static_cast<unsigned>(detail)),
                 kIdsCaptionConfirm, platform::kMbIconExclamation);
+    m_shownErrorCode = true;
+    m_shownErrorCategory = category;
+    m_shownErrorDetail = detail;
 }
 
 bool CQuillonDlg::InternalErrorCode(uint8_t* category, uint32_t* detail) const {
@@ -138,11 +145,13 @@ void CQuillonDlg::OnFirmwareUpdate() {
 
     if (!IsOlderVersion(m_currentVersion, m_newVersion)) {
         const int answer =
-            ShowMessage(FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
+            ShowMessage(kIdsConfirmOlder,
+                        FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
                                          m_strNewVersion.c_str()),
                         kIdsCaptionConfirm, platform::kMbYesNo | platform::kMbIconExclamation);
         if (answer != platform::kIdYes) {
-            ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+            ShowMessage(kIdsUpdateAborted, LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm,
+                        platform::kMbOk);
             m_outcome = DialogOutcome::kDeclined;
             EndDialog(platform::kIdOk);
             return;
@@ -153,13 +162,15 @@ void CQuillonDlg::OnFirmwareUpdate() {
     uint8_t category = 0;
     uint32_t detail = 0;
     if (result == 0) {
-        ShowMessage(LoadStringText(kIdsUpdateDone), kIdsAppTitle, platform::kMbOk);
+        ShowMessage(kIdsUpdateDone, LoadStringText(kIdsUpdateDone), kIdsAppTitle,
+                    platform::kMbOk);
         m_outcome = DialogOutcome::kUpdated;
     } else if (InternalErrorCode(&category, &detail)) {
         ShowInternalError(category, detail);
         m_outcome = DialogOutcome::kUpdateFailed;
     } else {
-        ShowMessage(LoadStringText(kIdsUpdateFailed), kIdsCaptionError, platform::kMbIconHand);
+        ShowMessage(kIdsUpdateFailed, LoadStringText(kIdsUpdateFailed), kIdsCaptionError,
+                    platform::kMbIconHand);
         m_outcome = DialogOutcome::kUpdateFailed;
     }
     // The update closed the link itself; the libraries stay loaded until
@@ -175,7 +186,8 @@ int CQuillonDlg::UpdateFirmware() {
 void CQuillonDlg::OnOK() {
     // Identification has already started a maintenance run in the printer:
     // the message asks the user to restart it.
-    ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+    ShowMessage(kIdsUpdateAborted, LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm,
+                platform::kMbOk);
     ReleaseLinkAndLibraries();
     m_outcome = DialogOutcome::kExited;
     CDialog::OnOK();

@@ -143,6 +143,7 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         return 0;
     }
     std::string path;
+    const platform::UsbMember* chosen = nullptr;
     for (const platform::UsbMember& member : members) {
         if (!member.idReadable) {
             TRACE_ERROR("CPrinterIO::Open", platform::SystemError(member.idError),
@@ -160,6 +161,7 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         // A member without a usable interface is passed over.
         if (member.path.empty()) continue;
         path = member.path;
+        chosen = &member;
         break;
     }
     if (path.empty()) return 0;
@@ -174,6 +176,7 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
     }
     m_hDevice = handle;
     m_usbBackend = &usb;
+    m_usbOpened = *chosen;
     m_linkKind = kLinkUsb;
     return 1;
 }

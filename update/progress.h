@@ -24,4 +24,7 @@ public:
     virtual void OnSection(const char tag[2], uint32_t section, uint32_t blocks) = 0;
     // A block went through; bytes counts the data bytes sent so far.
     virtual void OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) = 0;
+    // The printer answered again after its restart; version is the 4-byte
+    // version text of its system information (not terminated).
+    virtual void OnPrinterBack(const char version[4]) { (void)version; }
 };

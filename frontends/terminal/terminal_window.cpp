@@ -4,6 +4,8 @@
 #include <istream>
 #include <ostream>
 
+#include "frontends/terminal/translation.h"
+
 namespace {
 
 const char* IconMark(uint32_t style) {
@@ -140,7 +142,7 @@ bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
         // Nobody to ask: the default button (Exit) is the safe choice.
         for (const platform::DialogControl* b : buttons)
             if (b->kind == platform::ControlKind::kDefaultPushButton) {
-                m_out << "> " << b->text << " (no terminal)\n" << std::flush;
+                m_out << "> " << b->text << " " << _("(no terminal)") << "\n" << std::flush;
                 *msg = platform::CommandMessage(b->id);
                 return true;
             }
@@ -173,13 +175,14 @@ bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
                 *msg = platform::CommandMessage(buttons[k]->id);
                 return true;
             }
-        m_out << "choose a number from 1 to " << buttons.size() << "\n";
+        m_out << Format(_("choose a number from 1 to %zu"), buttons.size()) << "\n";
     }
 }
 
 int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& caption,
                                    uint32_t style) {
     const std::vector<int> answers = platform::AnswersOf(style);
+    if (m_beforeBox) m_beforeBox(m_out, text);
     m_out << "\n--- " << caption << " ---\n" << IconMark(style) << text << "\n";
     std::string buttons;
     for (size_t k = 0; k < answers.size(); ++k)
@@ -192,7 +195,7 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
     }
     if (!m_options.interactive) {
         const int safe = platform::SafeAnswer(style);
-        m_out << "> " << AnswerLabel(safe) << " (no terminal)\n" << std::flush;
+        m_out << "> " << AnswerLabel(safe) << " " << _("(no terminal)") << "\n" << std::flush;
         return safe;
     }
     for (;;) {
@@ -200,7 +203,8 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
         std::string line;
         if (!ReadLine(&line)) {
             const int safe = platform::SafeAnswer(style);
-            m_out << "\n> " << AnswerLabel(safe) << " (end of input)\n" << std::flush;
+            m_out << "\n> " << AnswerLabel(safe) << " " << _("(end of input)") << "\n"
+                  << std::flush;
             return safe;
         }
         const std::string answer = Trimmed(line);
@@ -213,7 +217,7 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
                  std::toupper(static_cast<unsigned char>(answer[0])) == letter))
                 return answers[k];
         }
-        m_out << "choose a number from 1 to " << answers.size() << "\n";
+        m_out << Format(_("choose a number from 1 to %zu"), answers.size()) << "\n";
     }
 }
 
