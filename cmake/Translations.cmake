@@ -8,7 +8,7 @@ find_program(QUILLON_MSGCMP msgcmp REQUIRED)
 
 set(QUILLON_LANGUAGES ja)
 set(QUILLON_LOCALE_BUILD_DIR ${PROJECT_BINARY_DIR}/frontends/locale)
-set(QUILLON_POT ${PROJECT_BINARY_DIR}/po/quillon.pot)
+set(QUILLON_POT ${PROJECT_BINARY_DIR}/po/quillon.pot CACHE INTERNAL "template of the texts to translate")
 
 file(GLOB QUILLON_TRANSLATED_SOURCES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/frontends/terminal/*.cpp)

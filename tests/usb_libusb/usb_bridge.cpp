@@ -482,6 +482,21 @@ void CUsbBridge::SetNodeMode(unsigned mode) {
     if (!node.empty()) ::chmod((m_impl->RootPath() / node.substr(1)).c_str(), mode);
 }
 
+void CUsbBridge::ShareWithOtherUsers() {
+    std::lock_guard<std::mutex> bus(m_impl->busLock);
+    namespace fs = std::filesystem;
+    const fs::path root = m_impl->RootPath();
+    // A udev monitor of a client binds its socket in the root folder.
+    ::chmod(root.c_str(), 01777);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        const fs::file_status st = it->symlink_status(ec);
+        if (fs::is_directory(st)) ::chmod(it->path().c_str(), 0755);
+        if (fs::is_socket(st)) ::chmod(it->path().c_str(), 0777);
+    }
+}
+
 std::string CUsbBridge::RootDir() const { return m_impl->RootPath().string(); }
 
 std::string CUsbBridge::DevNode() const {

@@ -53,6 +53,11 @@ public:
     void SetEmptyPacketsBeforeReply(unsigned count);
     // Whether others than the testbed's owner may open the device node.
     void SetNodeMode(unsigned mode);
+    // Lets other users into the testbed (its folders and its sockets, and
+    // the root folder where a udev monitor binds its socket, as a real
+    // system's /sys and udev are open to every user); the device node keeps
+    // its mode.
+    void ShareWithOtherUsers();
 
     // The testbed's root folder (what /sys and /dev stand for).
     std::string RootDir() const;
