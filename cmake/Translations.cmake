@@ -6,8 +6,8 @@ find_program(QUILLON_MSGFMT msgfmt REQUIRED)
 find_program(QUILLON_XGETTEXT xgettext REQUIRED)
 find_program(QUILLON_MSGCMP msgcmp REQUIRED)
 
-set(QUILLON_LANGUAGES ja)
-set(QUILLON_LOCALE_BUILD_DIR ${PROJECT_BINARY_DIR}/frontends/locale)
+set(QUILLON_LANGUAGES ja CACHE INTERNAL "languages of the catalogues")
+set(QUILLON_LOCALE_BUILD_DIR ${PROJECT_BINARY_DIR}/frontends/locale CACHE INTERNAL "")
 set(QUILLON_POT ${PROJECT_BINARY_DIR}/po/quillon.pot CACHE INTERNAL "template of the texts to translate")
 
 file(GLOB QUILLON_TRANSLATED_SOURCES CONFIGURE_DEPENDS
