@@ -45,7 +45,8 @@ public:
 
     bool Write(DeviceHandle h, const void* data, uint32_t n, uint32_t* done,
                unsigned long* error) override {
-        if (h < kFirstLibusbHandle) return posixusb::NodeWrite(static_cast<int>(h), data, n, done, error);
+        if (h < kFirstLibusbHandle)
+            return posixusb::NodeWrite(static_cast<int>(h), data, n, done, error);
         CLibusbPrinter* printer = Find(h);
         if (printer == nullptr) {
             *error = EBADF;
@@ -56,7 +57,8 @@ public:
 
     bool Read(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
               unsigned long* error) override {
-        if (h < kFirstLibusbHandle) return posixusb::NodeRead(static_cast<int>(h), data, n, done, error);
+        if (h < kFirstLibusbHandle)
+            return posixusb::NodeRead(static_cast<int>(h), data, n, done, error);
         CLibusbPrinter* printer = Find(h);
         if (printer == nullptr) {
             *error = EBADF;

@@ -138,6 +138,24 @@ TEST_F(LibusbLinkTest, UnplugDuringAReadEndsItAtOnce) {
     EXPECT_EQ(WithoutLineNumber(traces[0]), "CPrinterIO::Recv() [N] ReadFile -[No such device]\n");
 }
 
+// A stalled endpoint fails the read as a stall, and the host clears the
+// halt so that the printer can be used again.
+TEST_F(LibusbLinkTest, StalledReadFailsAsAStallAndTheHaltIsCleared) {
+    Start();
+    ASSERT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 1);
+    bridge->StallIn();
+    std::vector<uint8_t> info;
+    EXPECT_EQ(SystemInfo(&info), -1);
+    EXPECT_EQ(g_printerIO.m_errorCategory, kErrUsbRead);
+    EXPECT_EQ(g_printerIO.m_errorDetail, static_cast<uint32_t>(EPIPE));
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]), "CPrinterIO::Recv() [N] ReadFile -[Broken pipe]\n");
+    EXPECT_EQ(bridge->HaltsCleared(), 1u);
+    g_printerIO.Close();
+    ASSERT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 1);
+    EXPECT_EQ(SystemInfo(&info), 51);
+}
+
 TEST_F(LibusbLinkTest, WriteToAnUnpluggedPrinterFailsAsAWrite) {
     Start();
     ASSERT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 1);

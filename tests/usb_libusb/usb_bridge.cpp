@@ -75,6 +75,8 @@ struct CUsbBridge::Impl {
     bool cableIn = true;
     unsigned emptyPackets = 0;
     unsigned emptyLeft = 0;  // zero-length packets still due before this reply
+    bool inStalled = false;
+    unsigned haltsCleared = 0;
     bool originSet = false;
     uint32_t lastMs = 0;
 
@@ -200,6 +202,9 @@ struct CUsbBridge::Impl {
             }
             state.reapable.push_back(u);
             if (!printer.LinkUp()) DeviceGone();  // the printer dropped the link
+        } else if (urb->endpoint == kEndpointIn && inStalled) {
+            Complete(u, -EPIPE, 0);
+            state.reapable.push_back(u);
         } else if (urb->endpoint == kEndpointIn) {
             state.waitingIn.push_back(u);
         } else {
@@ -296,10 +301,24 @@ struct CUsbBridge::Impl {
             case USBDEVFS_GETDRIVER:
                 umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver
                 break;
+            case USBDEVFS_CLEAR_HALT: {
+                unsigned endpoint = 0;
+                UMockdevIoctlData* ep =
+                    umockdev_ioctl_data_resolve(arg, 0, sizeof endpoint, &e.error);
+                if (ep != nullptr) {
+                    std::memcpy(&endpoint, ep->data, sizeof endpoint);
+                    g_object_unref(ep);
+                }
+                if (endpoint == kEndpointIn && inStalled) {
+                    inStalled = false;
+                    ++haltsCleared;
+                }
+                umockdev_ioctl_client_complete(client, 0, 0);
+                break;
+            }
             case USBDEVFS_RELEASEINTERFACE:
             case USBDEVFS_SETINTERFACE:
             case USBDEVFS_SETCONFIGURATION:
-            case USBDEVFS_CLEAR_HALT:
             case USBDEVFS_RESETEP:
             case USBDEVFS_IOCTL:
                 umockdev_ioctl_client_complete(client, 0, 0);
@@ -400,7 +419,8 @@ struct CUsbBridge::Impl {
     }
 };
 
-CUsbBridge::CUsbBridge(sim::Scenario scenario) : m_impl(std::make_unique<Impl>(std::move(scenario))) {
+CUsbBridge::CUsbBridge(sim::Scenario scenario)
+    : m_impl(std::make_unique<Impl>(std::move(scenario))) {
     Impl& d = *m_impl;
     d.testbed = umockdev_testbed_new();
     d.handler = umockdev_ioctl_base_new();
@@ -473,6 +493,16 @@ void CUsbBridge::SetEmptyPacketsBeforeReply(unsigned count) {
     std::lock_guard<std::mutex> guard(m_impl->lock);
     m_impl->emptyPackets = count;
     m_impl->emptyLeft = count;
+}
+
+void CUsbBridge::StallIn() {
+    std::lock_guard<std::mutex> guard(m_impl->lock);
+    m_impl->inStalled = true;
+}
+
+unsigned CUsbBridge::HaltsCleared() const {
+    std::lock_guard<std::mutex> guard(m_impl->lock);
+    return m_impl->haltsCleared;
 }
 
 void CUsbBridge::SetNodeMode(unsigned mode) {

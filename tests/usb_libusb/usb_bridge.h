@@ -51,6 +51,10 @@ public:
 
     // Each reply goes out behind this many zero-length packets.
     void SetEmptyPacketsBeforeReply(unsigned count);
+    // The IN endpoint stalls (every IN transfer ends with EPIPE) until the
+    // host clears the halt; how many times it did.
+    void StallIn();
+    unsigned HaltsCleared() const;
     // Whether others than the testbed's owner may open the device node.
     void SetNodeMode(unsigned mode);
     // Lets other users into the testbed (its folders and its sockets, and
