@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,35 @@ TEST_F(QuillonE2eTest, BuiltInPrinterRefusingTheStartFails) {
     auto q = Quillon({"--virtual-printer", "--scenario", scenario});
     EXPECT_EQ(q->Wait(30000), 3) << q->out() << q->err();
     EXPECT_NE(q->out().find("内部エラー：ff-ffffffff"), std::string::npos) << q->out();
+}
+
+// --json on a failure: the last line says what the user saw (message 118
+// and its code) and how far the run got.
+TEST_F(QuillonE2eTest, JsonReportOfAFailedIdentification) {
+    const std::string scenario = Scenario(
+        "nak.json", R"({"faults": [{"introducer": "GS", "letter": "A", "action": "nak"}]})");
+    auto q = Quillon({"--virtual-printer", "--scenario", scenario, "--json"});
+    EXPECT_EQ(q->Wait(30000), 3) << q->out() << q->err();
+    std::string out = q->out();
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    const nlohmann::json j = nlohmann::json::parse(out.substr(out.rfind('\n') + 1), nullptr, false);
+    ASSERT_TRUE(j.is_object()) << q->out();
+    EXPECT_EQ(j["outcome"], "identification-failed");
+    EXPECT_EQ(j["exitStatus"], 3);
+    EXPECT_EQ(j["message"], 118);
+    EXPECT_EQ(j["internalError"], "ff-ffffffff");
+    EXPECT_TRUE(j["versionBefore"].is_null());
+    EXPECT_TRUE(j["versionAfter"].is_null());
+    EXPECT_EQ(j["wayIn"], "virtual printer");
+    EXPECT_EQ(j["printer"]["instanceId"], "USB\\VID_5B7D&PID_0023\\SIM00001");
+    EXPECT_EQ(j["bytesWritten"], 0);
+
+    auto bad = Quillon({"--virtual-printer", "--scenario", (dir_ / "none").string(), "--json"});
+    EXPECT_EQ(bad->Wait(10000), 65);
+    const nlohmann::json b = nlohmann::json::parse(bad->out(), nullptr, false);
+    ASSERT_TRUE(b.is_object()) << bad->out();
+    EXPECT_EQ(b["outcome"], "bad-scenario");
+    EXPECT_EQ(b["exitStatus"], 65);
 }
 
 TEST_F(QuillonE2eTest, CommandLine) {
