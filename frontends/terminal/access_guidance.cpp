@@ -25,12 +25,13 @@ std::string AccessGuidance(const platform::UsbPrinterListing& printer) {
     return Format(_("quillon: the printer %s (%s) may not be opened by this user: %s\n"),
                   printer.location.c_str(), printer.path.c_str(),
                   OpenErrorText(printer.openError).c_str()) +
-           Format(_("quillon: install the udev rule %s (the package puts it into "
-                    "/usr/lib/udev/rules.d/; by hand it goes into /etc/udev/rules.d/): it gives "
-                    "the printer to the user of the desktop session and to the group \"%s\". "
-                    "Then plug the printer in again. A user without a desktop session must be "
-                    "in that group.\n"),
-                  kUdevRuleName, kPrinterGroup);
+           Format(_("quillon: install the udev rule %s: the package puts it into "
+                    "/usr/lib/udev/rules.d/, by hand it goes into /etc/udev/rules.d/.\n"),
+                  kUdevRuleName) +
+           Format(_("quillon: the rule gives the printer to the user of the desktop session "
+                    "and to the group \"%s\" (for use without a desktop session, add the user "
+                    "to it); then plug the printer in again.\n"),
+                  kPrinterGroup);
 }
 
 int PrintAccessGuidance(std::ostream& out) {
