@@ -70,8 +70,8 @@ int CQuillonDlg::IdentifyPrinter() {
 
     while (!TryConnect()) {
         const int answer =
-            ShowMessageBox(LoadStringText(kIdsConnectRetry), LoadStringText(kIdsCaptionConfirm),
-                           platform::kMbRetryCancel | platform::kMbIconExclamation);
+            ShowMessage(kIdsConnectRetry, LoadStringText(kIdsConnectRetry), kIdsCaptionConfirm,
+                        platform::kMbRetryCancel | platform::kMbIconExclamation);
         if (answer == platform::kIdCancel) return 7;
     }
 

@@ -21,7 +21,7 @@ bool CQuillonApp::InitInstance() {
     }
     if (state == platform::InstanceLock::State::kFailed) {
         // No guard to be had: go on as the only instance.
-        TraceError(__LINE__, "CQuillonApp::InitInstance", static_cast<uint32_t>(error),
+        TraceError(__LINE__, "CQuillonApp::InitInstance", platform::SystemError(error),
                    "CreateMutex(%s)", kInstanceMutexName);
     }
 
@@ -33,6 +33,11 @@ bool CQuillonApp::InitInstance() {
     m_modalResult = dlg.DoModal();
     m_outcome = dlg.m_outcome;
     m_updateReport = dlg.m_updateReport;
+    m_shownMessage = dlg.m_shownMessage;
+    m_shownErrorCode = dlg.m_shownErrorCode;
+    m_shownErrorCategory = dlg.m_shownErrorCategory;
+    m_shownErrorDetail = dlg.m_shownErrorDetail;
+    m_versionBefore = dlg.m_strCurrentVersion;
     // From here a new updater may start, while this process still ends.
     if (g_hInstanceMutex.HasHandle()) g_hInstanceMutex.Release();
     return false;

@@ -45,6 +45,14 @@ public:
     int m_modalResult = 0;           // the dialog's modal result (-1: no window)
     DialogOutcome m_outcome = DialogOutcome::kNone;
     UpdateReport m_updateReport;  // what the engine reported, if it ran
+    // The dialog's last message box (CQuillonDlg::m_shownMessage and the
+    // code of a message 118) and the printer's version as identification
+    // read it ("" when it did not get that far).
+    unsigned m_shownMessage = 0;
+    bool m_shownErrorCode = false;
+    uint8_t m_shownErrorCategory = 0;
+    uint32_t m_shownErrorDetail = 0;
+    std::string m_versionBefore;
 
 private:
     std::string m_appName;

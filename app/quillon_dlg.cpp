@@ -42,14 +42,21 @@ CQuillonDlg::CQuillonDlg() : CDialog(MainDialogTemplate()), m_hIcon(kIdIconMain)
 
 CQuillonDlg::~CQuillonDlg() = default;
 
-int CQuillonDlg::ShowMessage(const std::string& text, unsigned captionId, uint32_t style) {
+int CQuillonDlg::ShowMessage(unsigned textId, const std::string& text, unsigned captionId,
+                             uint32_t style) {
+    m_shownMessage = textId;
+    m_shownErrorCode = false;
     return ShowMessageBox(text, LoadStringText(captionId), style);
 }
 
 void CQuillonDlg::ShowInternalError(uint8_t category, uint32_t detail) {
-    ShowMessage(FormatStringText(kIdsInternalError, static_cast<unsigned>(category),
+    ShowMessage(kIdsInternalError,
+                FormatStringText(kIdsInternalError, static_cast<unsigned>(category),
                                  static_cast<unsigned>(detail)),
                 kIdsCaptionConfirm, platform::kMbIconExclamation);
+    m_shownErrorCode = true;
+    m_shownErrorCategory = category;
+    m_shownErrorDetail = detail;
 }
 
 bool CQuillonDlg::InternalErrorCode(uint8_t* category, uint32_t* detail) const {
@@ -142,11 +149,13 @@ void CQuillonDlg::OnFirmwareUpdate() {
     // alone: there is no version to compare.
     if (m_restore == nullptr && !IsOlderVersion(m_currentVersion, m_newVersion)) {
         const int answer =
-            ShowMessage(FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
+            ShowMessage(kIdsConfirmOlder,
+                        FormatStringText(kIdsConfirmOlder, m_strCurrentVersion.c_str(),
                                          m_strNewVersion.c_str()),
                         kIdsCaptionConfirm, platform::kMbYesNo | platform::kMbIconExclamation);
         if (answer != platform::kIdYes) {
-            ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+            ShowMessage(kIdsUpdateAborted, LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm,
+                        platform::kMbOk);
             m_outcome = DialogOutcome::kDeclined;
             EndDialog(platform::kIdOk);
             return;
@@ -161,7 +170,8 @@ void CQuillonDlg::OnFirmwareUpdate() {
         // firmware update, which a restore is not.
         m_outcome = DialogOutcome::kRestored;
     } else if (result == 0) {
-        ShowMessage(LoadStringText(kIdsUpdateDone), kIdsAppTitle, platform::kMbOk);
+        ShowMessage(kIdsUpdateDone, LoadStringText(kIdsUpdateDone), kIdsAppTitle,
+                    platform::kMbOk);
         m_outcome = DialogOutcome::kUpdated;
     } else if (m_restore != nullptr && m_updateReport.refusal != RestoreRefusal::kNone) {
         // Nothing was written; the front end says why.
@@ -170,7 +180,8 @@ void CQuillonDlg::OnFirmwareUpdate() {
         ShowInternalError(category, detail);
         m_outcome = DialogOutcome::kUpdateFailed;
     } else {
-        ShowMessage(LoadStringText(kIdsUpdateFailed), kIdsCaptionError, platform::kMbIconHand);
+        ShowMessage(kIdsUpdateFailed, LoadStringText(kIdsUpdateFailed), kIdsCaptionError,
+                    platform::kMbIconHand);
         m_outcome = DialogOutcome::kUpdateFailed;
     }
     ShowArchivedStCopies(result);
@@ -186,8 +197,8 @@ void CQuillonDlg::ShowArchivedStCopies(int result) {
     if (result == 0 || !m_updateReport.stWriteBegun || m_updateReport.archived.empty()) return;
     std::string paths;
     for (const std::string& p : m_updateReport.archived) paths += (paths.empty() ? "" : "\n") + p;
-    ShowMessage(FormatStringText(kIdsStArchived, paths.c_str()), kIdsCaptionConfirm,
-                platform::kMbIconExclamation);
+    ShowMessageBox(FormatStringText(kIdsStArchived, paths.c_str()),
+                   LoadStringText(kIdsCaptionConfirm), platform::kMbIconExclamation);
 }
 
 namespace {
@@ -226,7 +237,8 @@ int CQuillonDlg::UpdateFirmware() {
 void CQuillonDlg::OnOK() {
     // Identification has already started a maintenance run in the printer:
     // the message asks the user to restart it.
-    ShowMessage(LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm, platform::kMbOk);
+    ShowMessage(kIdsUpdateAborted, LoadStringText(kIdsUpdateAborted), kIdsCaptionConfirm,
+                platform::kMbOk);
     ReleaseLinkAndLibraries();
     m_outcome = DialogOutcome::kExited;
     CDialog::OnOK();

@@ -112,15 +112,23 @@ public:
 
     // How the dialog ended.
     DialogOutcome m_outcome = DialogOutcome::kNone;
+    // The last message box shown: its text's string id (0: none yet) and,
+    // when it was message 118, the internal-error code it showed.
+    unsigned m_shownMessage = 0;
+    bool m_shownErrorCode = false;
+    uint8_t m_shownErrorCategory = 0;
+    uint32_t m_shownErrorDetail = 0;
 
     void RecordUpdateError(uint8_t category, uint32_t detail) {
         UpdateErrorRecord(m_updateErrorDetail, m_updateErrorCategory).Record(category, detail);
     }
 
 private:
-    int ShowMessage(const std::string& text, unsigned captionId, uint32_t style);
+    // Shows the text of string textId (already formatted) as a box.
+    int ShowMessage(unsigned textId, const std::string& text, unsigned captionId, uint32_t style);
     // After a failed run that may have changed the printer's ST area: a
-    // second box with the paths of the archived ST copies.
+    // second box with the paths of the archived ST copies. It follows the
+    // outcome's message and does not replace it as the one shown.
     void ShowArchivedStCopies(int result);
     void ShowInternalError(uint8_t category, uint32_t detail);
 };

@@ -18,7 +18,6 @@ constexpr uint8_t kESC = 0x1B;
 constexpr uint32_t kPlaneBytes = 2662400;    // 2048 x 1300, one byte per pixel
 constexpr uint32_t kDmaHeadBytes = 26;       // ESC J and 24 zero bytes
 constexpr uint32_t kDmaPayloadBytes = kDmaHeadBytes + kPlaneBytes;
-constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
 // The payload of an FS P frame under construction: ESC, the letter, then
 // the parameter part.

@@ -112,11 +112,11 @@ int CPrinterIO::CmdSearchPrinter(ArgVector args) {
     unsigned long error = 0;
     SearchSocket socket(platform::UdpSocket(&error));
     if (socket.get() == platform::kInvalidSocket) {
-        TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "socket");
+        TRACE_ERROR(kMethod, platform::SystemError(error), "socket");
         return 0;
     }
     if (!platform::SetBroadcast(socket.get(), &error)) {
-        TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "setsockopt");
+        TRACE_ERROR(kMethod, platform::SystemError(error), "setsockopt");
         return 0;
     }
     const uint32_t local = Present(args[2]) ? platform::ParseIPv4NetOrder(args[2]) : kAnyNetOrder;
@@ -127,16 +127,16 @@ int CPrinterIO::CmdSearchPrinter(ArgVector args) {
         return 0;
     }
     if (!platform::Bind(socket.get(), local, kLocalPort, &error)) {
-        TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "bind");
+        TRACE_ERROR(kMethod, platform::SystemError(error), "bind");
         return 0;
     }
     if (!platform::SendTo(socket.get(), datagram.data(), static_cast<int>(datagram.size()),
                           kBroadcastNetOrder, kPrinterPort, &error)) {
-        TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "sendto");
+        TRACE_ERROR(kMethod, platform::SystemError(error), "sendto");
         return 0;
     }
     if (!platform::SetNonBlocking(socket.get(), &error)) {
-        TRACE_ERROR(kMethod, static_cast<uint32_t>(error), "ioctlsocket");
+        TRACE_ERROR(kMethod, platform::SystemError(error), "ioctlsocket");
         return 0;
     }
 

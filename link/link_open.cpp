@@ -108,7 +108,7 @@ int CPrinterIO::Open(uint32_t port, const char* address) {
     unsigned long error = 0;
     m_socket = platform::TcpSocket(&error);
     if (m_socket == platform::kInvalidSocket) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "socket");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "socket");
         return 0;
     }
     // A refused setting does not stop the open, but it is traced: without
@@ -116,12 +116,12 @@ int CPrinterIO::Open(uint32_t port, const char* address) {
     // as long as the connection lives.
     const char* call = "";
     if (!platform::SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs, &error, &call))
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "%s", call);
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "%s", call);
     const uint32_t peer = platform::ParseIPv4NetOrder(address);
     if (!platform::SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs, &error))
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "setsockopt(SO_RCVTIMEO)");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "setsockopt(SO_RCVTIMEO)");
     if (!platform::Connect(m_socket, peer, static_cast<uint16_t>(port), &error)) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "connect");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "connect");
         platform::CloseSocket(m_socket);
         m_socket = platform::kInvalidSocket;
         return 0;
@@ -145,13 +145,14 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
     std::vector<platform::UsbMember> members;
     unsigned long error = 0;
     if (!usb.ListDevices(&members, &error)) {
-        TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(error), "SetupDiGetClassDevs");
+        TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "SetupDiGetClassDevs");
         return 0;
     }
     std::string path;
+    const platform::UsbMember* chosen = nullptr;
     for (const platform::UsbMember& member : members) {
         if (!member.idReadable) {
-            TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(member.idError),
+            TRACE_ERROR("CPrinterIO::Open", platform::SystemError(member.idError),
                         "SetupDiGetDeviceInstanceId");
             break;
         }
@@ -159,13 +160,14 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         for (char& c : id) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         if (id.find(pattern) == std::string::npos) continue;
         if (!member.interfaceFound) {
-            TRACE_ERROR("CPrinterIO::Open", static_cast<uint32_t>(member.interfaceError),
+            TRACE_ERROR("CPrinterIO::Open", platform::SystemError(member.interfaceError),
                         "SetupDiEnumDeviceInterfaces");
             break;
         }
         // A member without a usable interface is passed over.
         if (member.path.empty()) continue;
         path = member.path;
+        chosen = &member;
         break;
     }
     if (path.empty()) return 0;
@@ -173,13 +175,14 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
     platform::DeviceHandle handle = platform::kInvalidDevice;
     if (!usb.Open(path, &handle, &error)) {
         m_hDevice = platform::kInvalidDevice;
-        TraceErrorW(__LINE__, "CPrinterIO::Open", static_cast<uint32_t>(error), L"CreateFile(%ls)",
+        TraceErrorW(__LINE__, "CPrinterIO::Open", platform::SystemError(error), L"CreateFile(%ls)",
                     Widen(path).c_str());
         RecordError(kErrUsbOpen, static_cast<uint32_t>(error));
         return 0;
     }
     m_hDevice = handle;
     m_usbBackend = &usb;
+    m_usbOpened = *chosen;
     m_linkKind = kLinkUsb;
     return 1;
 }

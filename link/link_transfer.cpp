@@ -7,6 +7,7 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "link/trace.h"
+#include "platform/clock.h"
 #include "platform/trace_sink.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // A transfer call that reports success but moves nothing (the peer closed
 // the connection) would repeat for ever; it ends the transfer as a failure
 // with this error number.
-constexpr uint32_t kNoProgressError = kErrorDeviceNotConnected;
+constexpr platform::ErrorNumber kNoProgressError = kErrorDeviceNotConnected;
 
 }  // namespace
 
@@ -70,11 +71,16 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
     platform::UsbBackend& usb =
         m_usbBackend != nullptr ? *m_usbBackend : platform::GetUsbBackend();
     int32_t total = 0;
+    // While a USB read brings only zero-length packets: when the wait for
+    // data began. The packets do not restart the read's time limit.
+    bool emptyReads = false;
+    uint32_t waitStart = 0;
     while (total < length) {
         const int32_t remaining = length - total;
         unsigned long error = 0;
         int32_t done = -1;
         const char* call = nullptr;
+        const uint32_t callStart = platform::TickCount();
         switch (m_linkKind) {
             case kLinkTcp:
                 call = d.socketCall;
@@ -93,6 +99,18 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
                                                      ? static_cast<uint32_t>(remaining)
                                                      : moved)
                           : -1;
+                if (!sending && done == 0) {
+                    // A zero-length packet: the printer is still there, so
+                    // the read goes on until the limit runs out.
+                    if (!emptyReads) {
+                        emptyReads = true;
+                        waitStart = callStart;
+                    }
+                    if (platform::TickCount() - waitStart < platform::UsbReadTimeoutMs())
+                        continue;
+                    done = -1;
+                    error = platform::UsbTimeoutError();
+                }
                 break;
             }
             default: {
@@ -109,12 +127,14 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
             }
         }
         if (done <= 0) {
-            const uint32_t code = done < 0 ? static_cast<uint32_t>(error) : kNoProgressError;
-            if (m_linkKind == kLinkUsb) RecordError(d.category, code);
+            const platform::ErrorNumber code =
+                done < 0 ? platform::SystemError(error) : kNoProgressError;
+            if (m_linkKind == kLinkUsb) RecordError(d.category, code.value);
             TraceError(__LINE__, d.function, code, "%s", call);
             return -1;
         }
         total += done;
+        emptyReads = false;
     }
     return total;
 }

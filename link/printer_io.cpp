@@ -10,7 +10,7 @@
 CPrinterIO::CPrinterIO() {
     unsigned long error = 0;
     if (!platform::SocketLibraryStart(&error)) {
-        TRACE_ERROR("CPrinterIO::CPrinterIO", static_cast<uint32_t>(error), "WSAStartup");
+        TRACE_ERROR("CPrinterIO::CPrinterIO", platform::SystemError(error), "WSAStartup");
         return;
     }
     m_linkKind = kLinkNone;
@@ -45,6 +45,7 @@ void CPrinterIO::ResetForTest() {
     m_hDevice = platform::kInvalidDevice;
     m_socket = platform::kInvalidSocket;
     m_usbBackend = nullptr;
+    m_usbOpened = platform::UsbMember();
     m_hPrinter = -1;
     m_hLibrary = nullptr;
     m_qv71XXOpenPrinter = nullptr;

@@ -144,6 +144,11 @@ private:
     // The USB backend that opened m_hDevice. A handle is closed through it
     // only while it is still the backend in force.
     platform::UsbBackend* m_usbBackend = nullptr;
+
+public:
+    // The device the USB link opened last (kept after it closes, for the
+    // front end's report); empty until a USB open succeeds.
+    platform::UsbMember m_usbOpened;
 };
 
 // Milliseconds a TCP receive waits (30 s); tests may shorten it.

@@ -47,12 +47,12 @@ std::string WideToUtf8(const std::wstring& w) {
 }
 
 // Writes "%s() [%d] " + message + " -[%s]\n" as one line.
-void WriteTraceLine(int line, const char* function, uint32_t errorNumber,
+void WriteTraceLine(int line, const char* function, platform::ErrorNumber error,
                     const std::string& message) {
     char head[512];
     snprintf(head, sizeof head, "%s() [%d] ", function != nullptr ? function : "(null)", line);
     std::string text;
-    if (!platform::SystemErrorText(errorNumber, &text)) text = "(null)";
+    if (!platform::SystemErrorText(error, &text)) text = "(null)";
     std::string out = head;
     out += message;
     out += " -[";
@@ -63,7 +63,8 @@ void WriteTraceLine(int line, const char* function, uint32_t errorNumber,
 
 }  // namespace
 
-void TraceError(int line, const char* function, uint32_t errorNumber, const char* format, ...) {
+void TraceError(int line, const char* function, platform::ErrorNumber error, const char* format,
+                ...) {
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -79,10 +80,11 @@ void TraceError(int line, const char* function, uint32_t errorNumber, const char
     va_end(args);
     // The finished text is appended as it stands: a '%' in it is not
     // formatted a second time.
-    WriteTraceLine(line, function, errorNumber, message);
+    WriteTraceLine(line, function, error, message);
 }
 
-void TraceErrorW(int line, const char* function, uint32_t errorNumber, const wchar_t* format, ...) {
+void TraceErrorW(int line, const char* function, platform::ErrorNumber error,
+                 const wchar_t* format, ...) {
     std::vector<wchar_t> buffer(256);
     int n = -1;
     // vswprintf reports a buffer that is too small only as a failure: grow.
@@ -95,5 +97,5 @@ void TraceErrorW(int line, const char* function, uint32_t errorNumber, const wch
         buffer.resize(buffer.size() * 4);
     }
     const std::wstring message = n >= 0 ? std::wstring(buffer.data(), static_cast<size_t>(n)) : L"";
-    WriteTraceLine(line, function, errorNumber, WideToUtf8(message));
+    WriteTraceLine(line, function, error, WideToUtf8(message));
 }

@@ -5,22 +5,29 @@
 
 #include <cstdint>
 
+#include "platform/trace_sink.h"
+
 // Formats a single-byte (UTF-8) message and appends it as a finished text.
-void TraceError(int line, const char* function, uint32_t errorNumber, const char* format, ...)
+// The error number carries its origin (platform::SystemError for what a
+// system call reported, one of the constants below for the updater's own),
+// which decides the text in the brackets.
+void TraceError(int line, const char* function, platform::ErrorNumber error, const char* format,
+                ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 4, 5)))
 #endif
     ;
 
 // The same with a wide-character message format (used for device paths).
-void TraceErrorW(int line, const char* function, uint32_t errorNumber, const wchar_t* format,
-                 ...);
+void TraceErrorW(int line, const char* function, platform::ErrorNumber error,
+                 const wchar_t* format, ...);
 
 // Win32 error numbers that the system passes as constants.
-constexpr uint32_t kErrorInvalidData = 13;           // ERROR_INVALID_DATA
-constexpr uint32_t kErrorBadCommand = 22;            // ERROR_BAD_COMMAND
-constexpr uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+constexpr platform::ErrorNumber kErrorNotEnoughMemory = platform::Win32Error(8);
+constexpr platform::ErrorNumber kErrorInvalidData = platform::Win32Error(13);
+constexpr platform::ErrorNumber kErrorBadCommand = platform::Win32Error(22);
+constexpr platform::ErrorNumber kErrorDeviceNotConnected = platform::Win32Error(1167);
 
 // Shorthand for the calling site's line.
-#define TRACE_ERROR(function, errorNumber, ...) \
-    TraceError(__LINE__, function, errorNumber, __VA_ARGS__)
+#define TRACE_ERROR(function, error, ...) \
+    TraceError(__LINE__, function, error, __VA_ARGS__)

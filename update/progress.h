@@ -27,4 +27,7 @@ public:
     virtual void OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) = 0;
     // The printer's ST data read back was archived in this file.
     virtual void OnArchived(const std::string& path) {}
+    // The printer answered again after its restart; version is the 4-byte
+    // version text of its system information (not terminated).
+    virtual void OnPrinterBack(const char version[4]) { (void)version; }
 };

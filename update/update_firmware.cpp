@@ -106,8 +106,10 @@ void Reconnect(UpdateContext& ctx) {
         }
         if (!back) continue;
         uint8_t info[kSystemInfoSize] = {};
-        if (QuerySystemInfo(info) == 0 && !SameVersion(info + kVersionAt, ctx.expectedVersion))
-            ctx.result = 4;
+        const int query = QuerySystemInfo(info);
+        if (query == 0 && ctx.progress != nullptr)
+            ctx.progress->OnPrinterBack(reinterpret_cast<const char*>(info + kVersionAt));
+        if (query == 0 && !SameVersion(info + kVersionAt, ctx.expectedVersion)) ctx.result = 4;
         return;
     }
 }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "frontends/terminal/translation.h"
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "sim/transport/scenario_json.h"
@@ -14,14 +15,14 @@ bool BuiltInScenario(const std::string& path, sim::Scenario* scenario, std::stri
     if (!path.empty()) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            *error = "scenario " + path + ": cannot open the file";
+            *error = Format(_("scenario %s: cannot open the file"), path.c_str());
             return false;
         }
         std::ostringstream text;
         text << in.rdbuf();
         doc = nlohmann::json::parse(text.str(), nullptr, false);
         if (doc.is_discarded() || !doc.is_object()) {
-            *error = "scenario " + path + ": not a JSON object";
+            *error = Format(_("scenario %s: not a JSON object"), path.c_str());
             return false;
         }
         std::string why;
@@ -59,7 +60,13 @@ void BuiltInPrinter::Sync() {
 
 bool BuiltInPrinter::ListDevices(std::vector<platform::UsbMember>* members, unsigned long* error) {
     Sync();
-    return m_usb.ListDevices(members, error);
+    if (!m_usb.ListDevices(members, error)) return false;
+    for (platform::UsbMember& m : *members) {
+        m.location = "built-in";
+        m.serial = "SIM00001";
+        m.wayIn = "virtual printer";
+    }
+    return true;
 }
 
 bool BuiltInPrinter::Open(const std::string& path, platform::DeviceHandle* handle,

@@ -19,5 +19,5 @@ enum : int {
 // The status for what the application reported.
 int ExitStatusFor(const CQuillonApp& app);
 
-// The table printed by --help.
-extern const char kExitStatusHelp[];
+// The table printed by --help, in the user's language.
+const char* ExitStatusHelp();

@@ -2,22 +2,24 @@
 
 #include <cinttypes>
 
+#include "frontends/terminal/translation.h"
+
 namespace {
 
 const char* PhaseText(UpdatePhase phase) {
     switch (phase) {
         case UpdatePhase::kPreparing:
-            return "preparing: reading the load file and the printer";
+            return _("update: preparing: reading the load file and the printer");
         case UpdatePhase::kPreserving:
-            return "preserving the printer's ST area";
+            return _("update: preserving the printer's ST area");
         case UpdatePhase::kTransferring:
-            return "transferring the firmware";
+            return _("update: transferring the firmware");
         case UpdatePhase::kFinishing:
-            return "finishing: the printer restarts";
+            return _("update: finishing: the printer restarts");
         case UpdatePhase::kReconnecting:
-            return "waiting for the printer to come back";
+            return _("update: waiting for the printer to come back");
         case UpdatePhase::kDone:
-            return "done";
+            return _("update: done");
     }
     return "";
 }
@@ -62,8 +64,13 @@ void TerminalProgress::Line(const std::string& text) {
     std::fflush(m_out);
 }
 
-void TerminalProgress::OnPhase(UpdatePhase phase) {
-    Line(std::string("update: ") + PhaseText(phase));
+void TerminalProgress::OnPhase(UpdatePhase phase) { Line(PhaseText(phase)); }
+
+void TerminalProgress::OnPrinterBack(const char version[4]) {
+    m_versionBack.assign(version, 4);
+    while (!m_versionBack.empty() && (m_versionBack.back() == ' ' || m_versionBack.back() == '\0'))
+        m_versionBack.pop_back();
+    Line(Format(_("update: the printer is back and runs version %s"), m_versionBack.c_str()));
 }
 
 void TerminalProgress::OnArchived(const std::string& path) {
@@ -75,8 +82,8 @@ void TerminalProgress::OnTransferPlan(uint32_t sections, uint32_t blocks, uint64
     m_totalBlocks = blocks;
     m_totalBytes = bytes;
     m_start = Clock::now();
-    Line("update: " + std::to_string(sections) + " sections, " + std::to_string(blocks) +
-         " blocks, " + FormatBytes(bytes));
+    Line(Format(_("update: %u sections, %u blocks, %s"), sections, blocks,
+                FormatBytes(bytes).c_str()));
 }
 
 void TerminalProgress::OnSection(const char tag[2], uint32_t section, uint32_t blocks) {
@@ -85,8 +92,8 @@ void TerminalProgress::OnSection(const char tag[2], uint32_t section, uint32_t b
     m_sectionBlocks = blocks;
     m_block = 0;
     if (!m_bar)
-        Line("update: section " + m_tag + " (" + std::to_string(section) + "/" +
-             std::to_string(m_sections) + "), " + std::to_string(blocks) + " blocks");
+        Line(Format(_("update: section %s (%u/%u), %u blocks"), m_tag.c_str(), section,
+                    m_sections, blocks));
 }
 
 std::string TerminalProgress::BarText(uint32_t width) const {
@@ -97,12 +104,10 @@ std::string TerminalProgress::BarText(uint32_t width) const {
     std::string left = "--:--";
     if (m_bytes > 0 && m_totalBytes >= m_bytes)
         left = Duration(elapsed * static_cast<double>(m_totalBytes - m_bytes) / m_bytes);
-    char text[200];
-    std::snprintf(text, sizeof text, "%s %3u%%  %s %u/%u  block %u/%u  %s of %s  left %s",
-                  bar.c_str(), static_cast<unsigned>(done * 100 + 0.5), m_tag.c_str(), m_section,
-                  m_sections, m_block, m_sectionBlocks, FormatBytes(m_bytes).c_str(),
+    return Format(_("%s %3u%%  %s %u/%u  block %u/%u  %s of %s  left %s"), bar.c_str(),
+                  static_cast<unsigned>(done * 100 + 0.5), m_tag.c_str(), m_section, m_sections,
+                  m_block, m_sectionBlocks, FormatBytes(m_bytes).c_str(),
                   FormatBytes(m_totalBytes).c_str(), left.c_str());
-    return text;
 }
 
 void TerminalProgress::OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) {
@@ -115,13 +120,16 @@ void TerminalProgress::OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) 
         // Redraw at most ten times a second, and always at a section's end.
         if (block == blocks || now - m_lastDraw >= std::chrono::milliseconds(100)) {
             m_lastDraw = now;
-            std::fprintf(m_out, "\r%s", BarText(30).c_str());
+            // Back to the line's start, the new text, and the rest of the
+            // line erased: a shorter text must not leave the end of the
+            // longer one behind it.
+            std::fprintf(m_out, "\r%s\x1b[K", BarText(30).c_str());
             std::fflush(m_out);
             m_barDrawn = true;
         }
     } else if (block == blocks) {
-        Line("update: section " + m_tag + " done, " + std::to_string(block) + "/" +
-             std::to_string(blocks) + " blocks, " + std::to_string(bytes) + " of " +
-             std::to_string(m_totalBytes) + " bytes");
+        Line(Format(_("update: section %s done, %u/%u blocks, %llu of %llu bytes"),
+                    m_tag.c_str(), block, blocks, static_cast<unsigned long long>(bytes),
+                    static_cast<unsigned long long>(m_totalBytes)));
     }
 }

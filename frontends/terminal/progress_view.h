@@ -19,9 +19,15 @@ public:
     void OnSection(const char tag[2], uint32_t section, uint32_t blocks) override;
     void OnBlock(uint32_t block, uint32_t blocks, uint64_t bytes) override;
     void OnArchived(const std::string& path) override;
+    void OnPrinterBack(const char version[4]) override;
 
     // The bar's text for the current state (also what plain lines show).
     std::string BarText(uint32_t width) const;
+
+    // Firmware bytes sent so far, and the version the printer reported
+    // when it came back after its restart ("" if it did not).
+    uint64_t bytesSent() const { return m_bytes; }
+    const std::string& versionBack() const { return m_versionBack; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -42,6 +48,7 @@ private:
     uint32_t m_block = 0;
     uint32_t m_blocksDone = 0;  // over all sections
     uint64_t m_bytes = 0;
+    std::string m_versionBack;
 };
 
 // "1.2 MiB", "512 KiB", "800 B".

@@ -7,12 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// TRANSLATORS: front-end text (to be wrapped for gettext with the other
-// texts of the terminal front end); shown when Ctrl-C, a closed session or
-// a termination request arrives while the printer is being written.
+#include "frontends/terminal/translation.h"
+
+// TRANSLATORS: shown when Ctrl-C, a closed session or a termination
+// request arrives while the printer is being written.
 const char kSignalNotice[] =
-    "\nquillon: the firmware update is being completed and must not be interrupted.\n"
-    "quillon: it ends by itself with its message; do not unplug or switch off the printer.\n";
+    N_("\nquillon: the firmware update is being completed and must not be interrupted.\n"
+       "quillon: it ends by itself with its message; do not unplug or switch off the printer.\n");
 
 namespace {
 

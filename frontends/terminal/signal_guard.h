@@ -46,5 +46,6 @@ public:
     static int HeldSignals();
 };
 
-// The notice of the first signal during a run (front-end text).
+// The notice of the first signal during a run (front-end text, marked for
+// translation; pass it through _() when the guard is made).
 extern const char kSignalNotice[];

@@ -4,6 +4,8 @@
 #include <istream>
 #include <ostream>
 
+#include "frontends/terminal/translation.h"
+
 namespace {
 
 const char* IconMark(uint32_t style) {
@@ -145,7 +147,7 @@ bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
         // Nobody to ask: the default button (Exit) is the safe choice.
         for (const platform::DialogControl* b : buttons)
             if (b->kind == platform::ControlKind::kDefaultPushButton) {
-                m_out << "> " << b->text << " (no terminal)\n" << std::flush;
+                m_out << "> " << b->text << " " << _("(no terminal)") << "\n" << std::flush;
                 *msg = platform::CommandMessage(b->id);
                 return true;
             }
@@ -178,13 +180,14 @@ bool TerminalWindow::NextMessage(platform::DialogMessage* msg) {
                 *msg = platform::CommandMessage(buttons[k]->id);
                 return true;
             }
-        m_out << "choose a number from 1 to " << buttons.size() << "\n";
+        m_out << Format(_("choose a number from 1 to %zu"), buttons.size()) << "\n";
     }
 }
 
 int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& caption,
                                    uint32_t style) {
     const std::vector<int> answers = platform::AnswersOf(style);
+    if (m_beforeBox) m_beforeBox(m_out, text);
     m_out << "\n--- " << caption << " ---\n" << IconMark(style) << text << "\n";
     std::string buttons;
     for (size_t k = 0; k < answers.size(); ++k)
@@ -202,7 +205,7 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
     }
     if (!m_options.interactive) {
         const int safe = platform::SafeAnswer(style);
-        m_out << "> " << AnswerLabel(safe) << " (no terminal)\n" << std::flush;
+        m_out << "> " << AnswerLabel(safe) << " " << _("(no terminal)") << "\n" << std::flush;
         return safe;
     }
     for (;;) {
@@ -210,8 +213,8 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
         std::string line;
         if (!ReadLine(&line)) {
             const int safe = platform::SafeAnswer(style);
-            m_out << "\n> " << AnswerLabel(safe)
-                  << (StopWaiting() ? " (signal)\n" : " (end of input)\n") << std::flush;
+            m_out << "\n> " << AnswerLabel(safe) << " "
+                  << (StopWaiting() ? _("(signal)") : _("(end of input)")) << "\n" << std::flush;
             return safe;
         }
         const std::string answer = Trimmed(line);
@@ -224,7 +227,7 @@ int TerminalWindow::ShowMessageBox(const std::string& text, const std::string& c
                  std::toupper(static_cast<unsigned char>(answer[0])) == letter))
                 return answers[k];
         }
-        m_out << "choose a number from 1 to " << answers.size() << "\n";
+        m_out << Format(_("choose a number from 1 to %zu"), answers.size()) << "\n";
     }
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ public:
     // The label of an answer's button ("はい(Y)", "キャンセル", ...).
     static std::string AnswerLabel(int answer);
 
+    // Called with a box's text before the box shows (guidance that the
+    // front end prints beside the system's message).
+    using BoxHook = std::function<void(std::ostream& out, const std::string& text)>;
+    void SetBeforeBox(BoxHook hook) { m_beforeBox = std::move(hook); }
+
 private:
     platform::DialogControl* Find(int id);
     std::vector<const platform::DialogControl*> VisibleButtons() const;
@@ -57,4 +63,5 @@ private:
     platform::DialogTemplate m_template;
     bool m_visible = false;
     bool m_firstPressed = false;
+    BoxHook m_beforeBox;
 };

@@ -66,7 +66,7 @@ std::string HelpText(const char* program, bool virtualPrinter) {
             "  --scenario FILE        describe the built-in virtual printer with a scenario file\n"
             "                         (JSON)\n"
             "  --transfer-delay MS    each USB transfer call takes MS milliseconds longer\n";
-    return text + "\n" + kExitStatusHelp;
+    return text + "\n" + ExitStatusHelp();
 }
 
 namespace {

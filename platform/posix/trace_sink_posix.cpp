@@ -20,10 +20,13 @@ void WriteDebugChannel(std::string_view line) {
 
 namespace {
 
-// Error numbers that the updater passes as constants are Win32 codes; they
-// keep their Win32 meaning here (22 would otherwise read as EINVAL).
-const char* Win32Text(unsigned long code) {
+// The Windows texts of the Windows codes that the updater passes as
+// constants; an errno of the same value means something else entirely
+// (13 is EACCES, 22 EINVAL).
+const char* Win32Text(uint32_t code) {
     switch (code) {
+        case 8:
+            return "Not enough memory resources are available to process this command.";
         case 13:
             return "The data is invalid.";
         case 22:
@@ -37,15 +40,17 @@ const char* Win32Text(unsigned long code) {
 
 }  // namespace
 
-bool SystemErrorText(unsigned long errorNumber, std::string* text) {
-    if (const char* win32 = Win32Text(errorNumber)) {
+bool SystemErrorText(ErrorNumber error, std::string* text) {
+    if (error.origin == ErrorOrigin::kWin32) {
+        const char* win32 = Win32Text(error.value);
+        if (win32 == nullptr) return false;
         *text = win32;
         return true;
     }
-    if (errorNumber > 4095) return false;
+    if (error.value > 4095) return false;
     char buffer[256];
     // GNU strerror_r returns the text, which may not be in buffer.
-    const char* s = strerror_r(static_cast<int>(errorNumber), buffer, sizeof buffer);
+    const char* s = strerror_r(static_cast<int>(error.value), buffer, sizeof buffer);
     if (s == nullptr || strncmp(s, "Unknown error", 13) == 0) return false;
     *text = s;
     return true;

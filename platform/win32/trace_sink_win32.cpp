@@ -41,14 +41,16 @@ void WriteDebugChannel(std::string_view line) {
     ::OutputDebugStringW(wide.c_str());
 }
 
-bool SystemErrorText(unsigned long errorNumber, std::string* text) {
+// Both origins are Windows codes here: the system's own text for each.
+bool SystemErrorText(ErrorNumber error, std::string* text) {
+    const DWORD errorNumber = error.value;
     wchar_t* buffer = nullptr;
     // FORMAT_MESSAGE_ALLOCATE_BUFFER | IGNORE_INSERTS | FROM_SYSTEM |
     // MAX_WIDTH_MASK (0x13FF), neutral language with the default sublanguage.
     const DWORD n = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
             FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-        nullptr, static_cast<DWORD>(errorNumber), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        nullptr, errorNumber, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
         reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (n == 0 || buffer == nullptr) {
         if (buffer != nullptr) ::LocalFree(buffer);

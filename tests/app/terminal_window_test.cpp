@@ -207,6 +207,57 @@ TEST(TerminalProgressTest, BarOnATerminal) {
     EXPECT_NE(text.find("\nupdate: done\n"), std::string::npos) << "the bar's line ends first";
 }
 
+// What a terminal shows on its last line after the text: a carriage
+// return goes back to the line's start, ESC [ K erases to its end, other
+// bytes overwrite one cell each (the texts here are ASCII).
+std::string LastLineOnATerminal(const std::string& text) {
+    std::string line;
+    size_t column = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            line.clear();
+            column = 0;
+        } else if (c == '\r') {
+            column = 0;
+        } else if (c == '\x1b' && text.compare(i, 3, "\x1b[K") == 0) {
+            line.resize(column);
+            i += 2;
+        } else {
+            if (column < line.size())
+                line[column] = c;
+            else
+                line.push_back(c);
+            ++column;
+        }
+    }
+    return line;
+}
+
+// A redraw that is shorter than the one before it (here "1023 KiB" becomes
+// "1.0 MiB", and "block 10/10" "block 1/12") must not leave the end of the
+// longer line on the screen, as in "left 0:0000".
+TEST(TerminalProgressTest, ShorterRedrawLeavesNothingOfTheLongerOne) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    std::string expected;
+    {
+        TerminalProgress p(f, true);
+        p.OnTransferPlan(2, 22, 2 * 1024 * 1024);
+        p.OnSection("MC", 1, 10);
+        p.OnBlock(10, 10, 1023 * 1024);
+        p.OnSection("FG", 2, 12);
+        p.OnBlock(1, 12, 1024 * 1024 + 8192);
+        p.OnBlock(12, 12, 2 * 1024 * 1024);
+        expected = p.BarText(30);
+        std::fflush(f);
+        const std::string text = Captured(f);
+        std::fseek(f, 0, SEEK_END);
+        EXPECT_EQ(LastLineOnATerminal(text), expected);
+    }
+    std::fclose(f);
+}
+
 TEST(TerminalProgressTest, Bytes) {
     EXPECT_EQ(FormatBytes(800), "800 B");
     EXPECT_EQ(FormatBytes(24576), "24 KiB");

@@ -5,10 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <locale.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -87,6 +91,35 @@ TEST_F(QuillonE2eTest, BuiltInPrinterRefusingTheStartFails) {
     EXPECT_NE(q->out().find("内部エラー：ff-ffffffff"), std::string::npos) << q->out();
 }
 
+// --json on a failure: the last line says what the user saw (message 118
+// and its code) and how far the run got.
+TEST_F(QuillonE2eTest, JsonReportOfAFailedIdentification) {
+    const std::string scenario = Scenario(
+        "nak.json", R"({"faults": [{"introducer": "GS", "letter": "A", "action": "nak"}]})");
+    auto q = Quillon({"--virtual-printer", "--scenario", scenario, "--json"});
+    EXPECT_EQ(q->Wait(30000), 3) << q->out() << q->err();
+    std::string out = q->out();
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    const nlohmann::json j = nlohmann::json::parse(out.substr(out.rfind('\n') + 1), nullptr, false);
+    ASSERT_TRUE(j.is_object()) << q->out();
+    EXPECT_EQ(j["outcome"], "identification-failed");
+    EXPECT_EQ(j["exitStatus"], 3);
+    EXPECT_EQ(j["message"], 118);
+    EXPECT_EQ(j["internalError"], "ff-ffffffff");
+    EXPECT_TRUE(j["versionBefore"].is_null());
+    EXPECT_TRUE(j["versionAfter"].is_null());
+    EXPECT_EQ(j["wayIn"], "virtual printer");
+    EXPECT_EQ(j["printer"]["instanceId"], "USB\\VID_5B7D&PID_0023\\SIM00001");
+    EXPECT_EQ(j["bytesWritten"], 0);
+
+    auto bad = Quillon({"--virtual-printer", "--scenario", (dir_ / "none").string(), "--json"});
+    EXPECT_EQ(bad->Wait(10000), 65);
+    const nlohmann::json b = nlohmann::json::parse(bad->out(), nullptr, false);
+    ASSERT_TRUE(b.is_object()) << bad->out();
+    EXPECT_EQ(b["outcome"], "bad-scenario");
+    EXPECT_EQ(b["exitStatus"], 65);
+}
+
 TEST_F(QuillonE2eTest, CommandLine) {
     auto help = Quillon({"--help"});
     EXPECT_EQ(help->Wait(10000), 0);
@@ -109,6 +142,50 @@ TEST_F(QuillonE2eTest, CommandLine) {
     EXPECT_NE(badScenario->err().find("bad.json"), std::string::npos) << badScenario->err();
     auto missingScenario = Quillon({"--virtual-printer", "--scenario", (dir_ / "none").string()});
     EXPECT_EQ(missingScenario->Wait(10000), 65);
+}
+
+// The front end's own texts (help, the printer list) follow the user's
+// language; the system's messages stay Japanese whatever it is.
+TEST_F(QuillonE2eTest, OwnTextsFollowTheUsersLanguage) {
+    locale_t ja = ::newlocale(LC_MESSAGES_MASK, "ja_JP.UTF-8", nullptr);
+    if (ja == nullptr) GTEST_SKIP() << "the ja_JP.UTF-8 locale is not installed here "
+                                       "(scripts/install-deps makes it)";
+    ::freelocale(ja);
+    auto run = [this](const std::string& lang, std::vector<std::string> args) {
+        std::map<std::string, std::string> env = Env();
+        env["LANG"] = lang;
+        env["LC_ALL"] = "";
+        env["LC_MESSAGES"] = "";
+        env["LANGUAGE"] = "";
+        args.insert(args.begin(), QUILLON_PATH);
+        return std::make_unique<ChildProcess>(args, env, ChildProcess::Input::kNull);
+    };
+    auto english = run("C.UTF-8", {"--help"});
+    EXPECT_EQ(english->Wait(10000), 0);
+    EXPECT_NE(english->out().find("Exit status:\n  0   the firmware was updated (message 117)"),
+              std::string::npos)
+        << english->out();
+    EXPECT_NE(english->out().find("Usage: quillon [OPTIONS]"), std::string::npos);
+
+    auto japanese = run("ja_JP.UTF-8", {"--help"});
+    EXPECT_EQ(japanese->Wait(10000), 0);
+    EXPECT_NE(japanese->out().find("終了ステータス:\n  0   ファームウェアを更新した（メッセージ 117）"),
+              std::string::npos)
+        << japanese->out();
+    EXPECT_NE(japanese->out().find("使い方: quillon [オプション]"), std::string::npos);
+    EXPECT_NE(japanese->out().find("確認に「はい」と答える"), std::string::npos);
+    EXPECT_EQ(japanese->out().find("Exit status:"), std::string::npos);
+
+    auto list = run("ja_JP.UTF-8", {"--list"});
+    EXPECT_EQ(list->Wait(10000), 0);
+    EXPECT_EQ(list->out(), "USB ID 5B7D/0023 のプリンターはありません\n");
+
+    // Without a printer the connection message is the system's, in either
+    // language; only the front end's own words around it change.
+    auto box = run("ja_JP.UTF-8", {});
+    EXPECT_EQ(box->Wait(10000), 4);
+    EXPECT_NE(box->out().find(kMessage111), std::string::npos) << box->out();
+    EXPECT_NE(box->out().find("キャンセル （端末なし）"), std::string::npos) << box->out();
 }
 
 TEST_F(QuillonE2eTest, ListsThePrinterOfTheDeviceTree) {

@@ -139,7 +139,8 @@ TEST_F(LibraryLinkTest, EveryExchangeCompletesOnceAlsoWhenItFails) {
     EXPECT_EQ(completeCount(), 1);
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(WithoutLineNumber(traces[0]),
-              TraceLine("CPrinterIO::SendRecv", "NAK応答（送信コード=[Z] 受信コード=[15]）", 22));
+              TraceLine("CPrinterIO::SendRecv", "NAK応答（送信コード=[Z] 受信コード=[15]）",
+                        kErrorBadCommand));
 
     EXPECT_EQ(Exchange('Y', 51, 51), -1);  // the link drops
     EXPECT_EQ(completeCount(), 2);

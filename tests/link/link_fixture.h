@@ -11,6 +11,7 @@
 
 #include "link/link_settings.h"
 #include "link/printer_io.h"
+#include "link/trace.h"
 #include "platform/trace_sink.h"
 
 namespace linktest {
@@ -48,36 +49,52 @@ inline std::string WithoutLineNumber(const std::string& line) {
     return line.substr(0, open + 4) + "N" + line.substr(close);
 }
 
-// The expected trace line for a system error number, with N for the line.
 // The system's text for the error numbers the link tests meet, copied by
-// hand (the Win32 texts of the constants the updater passes, the C
-// library's texts of the system's own error numbers), so that a wrong text
-// in the trace line fails the tests.
-inline std::string ExpectedSystemText(unsigned long errorNumber) {
-    switch (errorNumber) {
-    case 2: return "No such file or directory";
-    case 5: return "Input/output error";
-    case 9: return "Bad file descriptor";
-    case 13: return "The data is invalid.";
-    case 20: return "Not a directory";
-    case 22: return "The device does not recognize the command.";
-    case 31: return "Too many links";
-    case 32: return "Broken pipe";
-    case 104: return "Connection reset by peer";
-    case 110: return "Connection timed out";
-    case 111: return "Connection refused";
-    case 122: return "Disk quota exceeded";
-    case 259: return "(null)";  // a number the system has no text for
-    case 1167: return "The device is not connected.";
-    default:
-        ADD_FAILURE() << "no expected text for error " << errorNumber;
-        return "?";
+// hand, so that a wrong text in the trace line fails the tests: the Win32
+// texts of the constants the updater passes, and the C library's texts of
+// the numbers the system's own calls report.
+inline std::string ExpectedSystemText(platform::ErrorNumber error) {
+    if (error.origin == platform::ErrorOrigin::kWin32) {
+        switch (error.value) {
+        case 8: return "Not enough memory resources are available to process this command.";
+        case 13: return "The data is invalid.";
+        case 22: return "The device does not recognize the command.";
+        case 1167: return "The device is not connected.";
+        default: break;
+        }
+    } else {
+        switch (error.value) {
+        case 2: return "No such file or directory";
+        case 5: return "Input/output error";
+        case 9: return "Bad file descriptor";
+        case 13: return "Permission denied";
+        case 19: return "No such device";
+        case 20: return "Not a directory";
+        case 22: return "Invalid argument";
+        case 31: return "Too many links";
+        case 32: return "Broken pipe";
+        case 104: return "Connection reset by peer";
+        case 110: return "Connection timed out";
+        case 111: return "Connection refused";
+        case 122: return "Disk quota exceeded";
+        case 259: return "(null)";  // a number the system has no text for
+        default: break;
+        }
     }
+    ADD_FAILURE() << "no expected text for error " << error.value;
+    return "?";
 }
 
+// The expected trace line for an error number, with N for the line.
 inline std::string TraceLine(const std::string& function, const std::string& message,
-                             unsigned long errorNumber) {
-    return function + "() [N] " + message + " -[" + ExpectedSystemText(errorNumber) + "]\n";
+                             platform::ErrorNumber error) {
+    return function + "() [N] " + message + " -[" + ExpectedSystemText(error) + "]\n";
+}
+
+// The same for a number that a system call reported.
+inline std::string TraceLine(const std::string& function, const std::string& message,
+                             unsigned long systemError) {
+    return TraceLine(function, message, platform::SystemError(systemError));
 }
 
 }  // namespace linktest

@@ -155,7 +155,7 @@ TEST_P(TcpPeerTest, EndsWithoutHangingAndTracesOnce) {
     } else {
         ASSERT_EQ(traces.size(), 1u);
         EXPECT_EQ(WithoutLineNumber(traces[0]),
-                  TraceLine("CPrinterIO::Recv", GetParam().tracedCall, 1167));
+                  TraceLine("CPrinterIO::Recv", GetParam().tracedCall, kErrorDeviceNotConnected));
     }
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);  // TCP failures are not recorded
     g_printerIO.Close();

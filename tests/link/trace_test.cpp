@@ -1,6 +1,8 @@
 // The trace line and the error record.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <regex>
 #include <string>
 #include <utility>
@@ -22,16 +24,19 @@ TEST_F(TraceTest, LineHasFunctionLineMessageAndSystemText) {
     EXPECT_EQ(traces[0], "CPrinterIO::Send() [412] send -[The device is not connected.]\n");
 }
 
-// The numbers the updater passes as constants keep their Win32 texts on
-// every platform; a number the system has no text for shows "(null)".
+// The text in the brackets comes from the system that produced the number:
+// the Windows codes that the updater passes as constants keep their Windows
+// texts, while the same values reported by a POSIX call read as errno. A
+// number with no text shows "(null)".
 struct TextCase {
-    uint32_t number;
+    const char* name;
+    platform::ErrorNumber number;
     const char* text;
 };
 
 class SystemTextTest : public TraceTest, public ::testing::WithParamInterface<TextCase> {};
 
-TEST_P(SystemTextTest, BracketsHoldTheSystemsText) {
+TEST_P(SystemTextTest, BracketsHoldTheTextOfTheNumbersOrigin) {
     TraceError(7, "F", GetParam().number, "m");
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(traces[0], std::string("F() [7] m -[") + GetParam().text + "]\n");
@@ -39,36 +44,47 @@ TEST_P(SystemTextTest, BracketsHoldTheSystemsText) {
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, SystemTextTest,
-    ::testing::Values(TextCase{13, "The data is invalid."},
-                      TextCase{22, "The device does not recognize the command."},
-                      TextCase{1167, "The device is not connected."},
-                      TextCase{0x7FFFFFF0u, "(null)"}, TextCase{4096, "(null)"}),
-    [](const auto& info) { return "Error" + std::to_string(info.param.number); });
+    ::testing::Values(TextCase{"InvalidData", kErrorInvalidData, "The data is invalid."},
+                      TextCase{"BadCommand", kErrorBadCommand,
+                               "The device does not recognize the command."},
+                      TextCase{"DeviceNotConnected", kErrorDeviceNotConnected,
+                               "The device is not connected."},
+                      TextCase{"NotEnoughMemory", kErrorNotEnoughMemory,
+                               "Not enough memory resources are available to process this "
+                               "command."},
+                      TextCase{"Eacces", platform::SystemError(EACCES), "Permission denied"},
+                      TextCase{"Einval", platform::SystemError(EINVAL), "Invalid argument"},
+                      TextCase{"Enomem", platform::SystemError(ENOMEM), "Cannot allocate memory"},
+                      TextCase{"Enodev", platform::SystemError(ENODEV), "No such device"},
+                      TextCase{"UnknownWin32", platform::Win32Error(1460), "(null)"},
+                      TextCase{"HugeSystem", platform::SystemError(0x7FFFFFF0u), "(null)"},
+                      TextCase{"SystemBeyondErrno", platform::SystemError(4096), "(null)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TraceTest, FinishedMessageIsNotFormattedTwice) {
     // The message is formatted once; a '%' that the formatting produced is
     // appended as it stands.
-    TraceError(1, "F", 13, "%s", "100% of %d bytes %s");
-    TraceError(2, "F", 13, "rate %d%%", 50);
+    TraceError(1, "F", kErrorInvalidData, "%s", "100% of %d bytes %s");
+    TraceError(2, "F", kErrorInvalidData, "rate %d%%", 50);
     ASSERT_EQ(traces.size(), 2u);
     EXPECT_EQ(traces[0], "F() [1] 100% of %d bytes %s -[The data is invalid.]\n");
     EXPECT_EQ(traces[1], "F() [2] rate 50% -[The data is invalid.]\n");
 }
 
 TEST_F(TraceTest, WideMessageCarriesNonAsciiPathAsUtf8) {
-    TraceErrorW(33, "CPrinterIO::Open", 2, L"CreateFile(%ls)", L"/dev/usb/\u30D7\u30EA\u30F3\u30BF");
+    TraceErrorW(33, "CPrinterIO::Open", platform::SystemError(ENOENT), L"CreateFile(%ls)", L"/dev/usb/\u30D7\u30EA\u30F3\u30BF");
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(WithoutLineNumber(traces[0]),
               linktest::TraceLine("CPrinterIO::Open",
                                   "CreateFile(/dev/usb/\xE3\x83\x97\xE3\x83\xAA\xE3\x83\xB3\xE3\x82\xBF)",
-                                  2));
+                                  ENOENT));
 }
 
 TEST_F(TraceTest, LongMessageIsKeptWhole) {
     const std::string big(3000, 'x');
-    TraceError(9, "F", 22, "%s", big.c_str());
+    TraceError(9, "F", kErrorBadCommand, "%s", big.c_str());
     std::wstring wbig(3000, L'y');
-    TraceErrorW(10, "F", 22, L"%ls", wbig.c_str());
+    TraceErrorW(10, "F", kErrorBadCommand, L"%ls", wbig.c_str());
     ASSERT_EQ(traces.size(), 2u);
     EXPECT_NE(traces[0].find(big + " -["), std::string::npos);
     EXPECT_NE(traces[1].find(std::string(3000, 'y') + " -["), std::string::npos);

@@ -125,8 +125,11 @@ TEST_F(UsbTransferTest, OtherCodeInTheReplyFailsWithOneTrace) {
     EXPECT_EQ(Exchange('Z', 0, 10, &reply), -1);  // the printer refuses 'Z'
     EXPECT_EQ(reply.command, 0x15);
     ASSERT_EQ(traces.size(), 1u);
+    // The number is the Windows constant for a bad command, with its Windows
+    // text on every platform.
     EXPECT_EQ(WithoutLineNumber(traces[0]),
-              TraceLine("CPrinterIO::SendRecv", "NAK応答（送信コード=[Z] 受信コード=[15]）", 22));
+              "CPrinterIO::SendRecv() [N] NAK応答（送信コード=[Z] 受信コード=[15]） -[The device "
+              "does not recognize the command.]\n");
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);  // a protocol failure is not recorded
 }
 

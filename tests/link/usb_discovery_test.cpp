@@ -42,8 +42,13 @@ public:
         *members = this->members;
         return true;
     }
-    bool Open(const std::string& path, platform::DeviceHandle* handle, unsigned long*) override {
+    bool Open(const std::string& path, platform::DeviceHandle* handle,
+              unsigned long* error) override {
         opened.push_back(path);
+        if (openError != 0) {
+            *error = openError;
+            return false;
+        }
         *handle = 7;
         return true;
     }
@@ -60,6 +65,7 @@ public:
     void Close(platform::DeviceHandle) override { ++closes; }
 
     unsigned long setError = 0;
+    unsigned long openError = 0;  // what Open fails with (0: it succeeds)
     std::vector<platform::UsbMember> members;
     std::vector<std::string> opened;
     int transfers = 0;
@@ -161,6 +167,23 @@ INSTANTIATE_TEST_SUITE_P(
                 nullptr,
                 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An open that the system refuses is traced with the system's own text for
+// its errno (on POSIX, 13 is EACCES, not the Windows "The data is invalid."),
+// and the error record keeps the number as it is.
+TEST_F(LinkTest, RefusedOpenTracesThePosixTextAndRecordsTheNumber) {
+    ScriptedSet set;
+    set.members = {Member("USB\\VID_5B7D&PID_0023\\A", "/dev/bus/usb/001/002")};
+    set.openError = EACCES;
+    platform::SetUsbBackend(&set);
+    EXPECT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 0);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              "CPrinterIO::Open() [N] CreateFile(/dev/bus/usb/001/002) -[Permission denied]\n");
+    EXPECT_EQ(g_printerIO.m_errorCategory, kErrUsbOpen);
+    EXPECT_EQ(g_printerIO.m_errorDetail, 13u);
+    platform::SetUsbBackend(nullptr);
+}
 
 TEST_F(LinkTest, TransfersGoThroughTheBackendThatOpenedTheDevice) {
     sim::InProcessRig rig;

@@ -20,7 +20,7 @@ TEST(SystemErrorText, TheCodesTheUpdaterTracesHaveOneLineTexts) {
     for (unsigned long code : {2ul, 5ul, 22ul, 1167ul, 1460ul}) {
         SCOPED_TRACE("error " + std::to_string(code));
         std::string text;
-        ASSERT_TRUE(platform::SystemErrorText(code, &text));
+        ASSERT_TRUE(platform::SystemErrorText(platform::SystemError(code), &text));
         EXPECT_FALSE(text.empty());
         EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
         // Valid UTF-8 all through: it survives the round trip unchanged.
@@ -30,7 +30,7 @@ TEST(SystemErrorText, TheCodesTheUpdaterTracesHaveOneLineTexts) {
 
 TEST(SystemErrorText, ANumberWithoutTextHasNone) {
     std::string text = "unchanged";
-    EXPECT_FALSE(platform::SystemErrorText(0x2000BEEF, &text));
+    EXPECT_FALSE(platform::SystemErrorText(platform::SystemError(0x2000BEEF), &text));
 }
 
 TEST(SocketSettings, RefusedSettingsReportTheWinsockError) {

@@ -262,7 +262,7 @@ TEST_P(LinkOnWindowsDevice, AStalledTransferFailsIntoTheRecordWithOneTraceLine) 
     EXPECT_EQ(g_printerIO.m_errorDetail, static_cast<uint32_t>(ERROR_TIMEOUT));
     ASSERT_EQ(lines.size(), 1u);
     std::string text;
-    ASSERT_TRUE(platform::SystemErrorText(ERROR_TIMEOUT, &text));
+    ASSERT_TRUE(platform::SystemErrorText(platform::SystemError(ERROR_TIMEOUT), &text));
     EXPECT_NE(
         lines[0].find(std::string(t.sending ? "CPrinterIO::Send() [" : "CPrinterIO::Recv() [")),
         std::string::npos)

@@ -50,6 +50,8 @@ public:
     virtual bool Open(const std::string& path, DeviceHandle* handle, unsigned long* error) = 0;
     // One transfer call: moves up to n bytes and reports how many moved.
     // A read waits at most 30 s for data; running out of time is a failure.
+    // A read that succeeds with no data is a zero-length packet from a
+    // printer that is still there; a printer that is gone fails the call.
     virtual bool Write(DeviceHandle h, const void* data, uint32_t n, uint32_t* done,
                        unsigned long* error) = 0;
     virtual bool Read(DeviceHandle h, void* data, uint32_t n, uint32_t* done,
@@ -59,6 +61,9 @@ public:
 
 // Milliseconds a USB read waits for data before it fails.
 constexpr uint32_t kUsbReadTimeoutMs = 30000;
+// The system error code of a USB read that ran out of time (ETIMEDOUT on
+// POSIX, ERROR_TIMEOUT on Windows).
+unsigned long UsbTimeoutError();
 // The wait the platform's own backend applies (kUsbReadTimeoutMs unless a
 // test shortened it; 0 restores the default).
 uint32_t UsbReadTimeoutMs();
