@@ -45,6 +45,7 @@ void CPrinterIO::ResetForTest() {
     m_hDevice = platform::kInvalidDevice;
     m_socket = platform::kInvalidSocket;
     m_usbBackend = nullptr;
+    m_tcpBackend = nullptr;
     m_hPrinter = -1;
     m_hLibrary = nullptr;
     m_qv71XXOpenPrinter = nullptr;
