@@ -18,7 +18,7 @@
 //                "areaSize": 1179648, "data": {"fill": 255, "size": 0}}, ...],
 //     "noAreas": false,                 // true: an empty table (with no "areas")
 //     "st": "...",                      // the ST area's content
-//     "maintenanceBusyPolls": 2, "finishBusyPolls": 3,
+//     "maintenanceBusyPolls": 2, "maintenanceBusyMs": 0, "finishBusyPolls": 3,
 //     "restartDelayMs": 15000, "dropReturnMs": 15000,
 //     "faults": [{"letter": "R", "introducer": "GS", "occurrence": 3,
 //                 "action": "nak"},
