@@ -105,8 +105,9 @@ int CloseLink() {
 
 int CPrinterIO::Open(uint32_t port, const char* address) {
     Close();
+    platform::TcpBackend& tcp = platform::GetTcpBackend();
     unsigned long error = 0;
-    m_socket = platform::TcpSocket(&error);
+    m_socket = tcp.Socket(&error);
     if (m_socket == platform::kInvalidSocket) {
         TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "socket");
         return 0;
@@ -115,17 +116,18 @@ int CPrinterIO::Open(uint32_t port, const char* address) {
     // the receive time-out a printer that stops answering holds a read for
     // as long as the connection lives.
     const char* call = "";
-    if (!platform::SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs, &error, &call))
+    if (!tcp.SetKeepAlive(m_socket, kTcpKeepAliveMs, kTcpKeepAliveMs, &error, &call))
         TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "%s", call);
     const uint32_t peer = platform::ParseIPv4NetOrder(address);
-    if (!platform::SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs, &error))
+    if (!tcp.SetReceiveTimeout(m_socket, g_tcpReceiveTimeoutMs, &error))
         TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "setsockopt(SO_RCVTIMEO)");
-    if (!platform::Connect(m_socket, peer, static_cast<uint16_t>(port), &error)) {
+    if (!tcp.Connect(m_socket, peer, static_cast<uint16_t>(port), &error)) {
         TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "connect");
-        platform::CloseSocket(m_socket);
+        tcp.Close(m_socket);
         m_socket = platform::kInvalidSocket;
         return 0;
     }
+    m_tcpBackend = &tcp;
     m_linkKind = kLinkTcp;
     return 1;
 }
@@ -228,9 +230,13 @@ int CPrinterIO::OpenLibrary(platform::ModuleHandle module) {
 
 void CPrinterIO::Close() {
     if (m_linkKind == kLinkTcp && m_socket != platform::kInvalidSocket) {
-        platform::ShutdownSend(m_socket);
-        platform::CloseSocket(m_socket);
+        // Only the backend that opened the socket can close it.
+        if (m_tcpBackend != nullptr && m_tcpBackend == &platform::GetTcpBackend()) {
+            m_tcpBackend->ShutdownSend(m_socket);
+            m_tcpBackend->Close(m_socket);
+        }
         m_socket = platform::kInvalidSocket;
+        m_tcpBackend = nullptr;
     } else if (m_linkKind == kLinkUsb && m_hDevice != platform::kInvalidDevice) {
         // Only the backend that opened the handle can close it.
         if (m_usbBackend != nullptr && m_usbBackend == &platform::GetUsbBackend())

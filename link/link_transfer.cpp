@@ -67,9 +67,11 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
     }
     if (!open || length <= 0) return 0;
 
-    // A device handle moves through the backend that opened it.
+    // A device handle or a socket moves through the backend that opened it.
     platform::UsbBackend& usb =
         m_usbBackend != nullptr ? *m_usbBackend : platform::GetUsbBackend();
+    platform::TcpBackend& tcp =
+        m_tcpBackend != nullptr ? *m_tcpBackend : platform::GetTcpBackend();
     int32_t total = 0;
     // While a USB read brings only zero-length packets: when the wait for
     // data began. The packets do not restart the read's time limit.
@@ -84,8 +86,8 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
         switch (m_linkKind) {
             case kLinkTcp:
                 call = d.socketCall;
-                done = sending ? platform::SocketSend(m_socket, p + total, remaining, &error)
-                               : platform::SocketRecv(m_socket, p + total, remaining, &error);
+                done = sending ? tcp.Send(m_socket, p + total, remaining, &error)
+                               : tcp.Recv(m_socket, p + total, remaining, &error);
                 break;
             case kLinkUsb: {
                 call = d.deviceCall;

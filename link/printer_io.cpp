@@ -46,6 +46,7 @@ void CPrinterIO::ResetForTest() {
     m_socket = platform::kInvalidSocket;
     m_usbBackend = nullptr;
     m_usbOpened = platform::UsbMember();
+    m_tcpBackend = nullptr;
     m_hPrinter = -1;
     m_hLibrary = nullptr;
     m_qv71XXOpenPrinter = nullptr;

@@ -9,6 +9,7 @@
 #include "link/printer_record.h"
 #include "platform/dynlib.h"
 #include "platform/socket.h"
+#include "platform/tcp_backend.h"
 #include "platform/usb.h"
 
 // The in-memory description of a command frame (request or reply): the
@@ -144,6 +145,8 @@ private:
     // The USB backend that opened m_hDevice. A handle is closed through it
     // only while it is still the backend in force.
     platform::UsbBackend* m_usbBackend = nullptr;
+    // The same for the TCP backend that opened m_socket.
+    platform::TcpBackend* m_tcpBackend = nullptr;
 
 public:
     // The device the USB link opened last (kept after it closes, for the

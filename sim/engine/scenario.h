@@ -69,6 +69,9 @@ struct Scenario {
     std::vector<Area> areas;             // empty: the default table (MC, ST, DP, FG)
     bool noAreas = false;                // with `areas` empty: a table without entries
     uint32_t maintenanceBusyPolls = 2;   // GS E polls answered busy after GS A
+    // ... and at least this much of the printer's own time after GS A: the
+    // first poll after that time (and after those polls) answers ready.
+    uint32_t maintenanceBusyMs = 0;
     // The condition once those polls are over: 1 ready, 0x80 the printer
     // failed to enter maintenance (it then refuses every maintenance frame).
     uint8_t startCondition = 1;

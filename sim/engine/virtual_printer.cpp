@@ -113,6 +113,7 @@ struct VirtualPrinter::Impl {
     uint8_t mode = kModeNormal;
     uint8_t condition = kConditionReady;
     uint32_t busyPollsLeft = 0;  // GS E polls still answered busy
+    uint64_t startLeftMs = 0;    // printer time until a started run may be ready
     uint32_t settlePolls = 0;    // polls still answered busy after a mode change
     bool finishing = false;      // GS B accepted, firmware being finished
     uint64_t finishLeftMs = 0;   // printer time until the firmware is finished
@@ -432,6 +433,7 @@ void VirtualPrinter::Impl::ComeBack() {
         mode = kModeNormal;
         condition = kConditionReady;
         busyPollsLeft = 0;
+        startLeftMs = 0;
         settlePolls = 0;
         finishing = false;
         finishLeftMs = 0;
@@ -449,6 +451,7 @@ void VirtualPrinter::Impl::ComeBack() {
 
 void VirtualPrinter::Impl::Advance(uint32_t ms) {
     if (finishing) finishLeftMs = ms >= finishLeftMs ? 0 : finishLeftMs - ms;
+    startLeftMs = ms >= startLeftMs ? 0 : startLeftMs - ms;
     if (linkUp || !returns) return;
     if (ms >= returnInMs)
         ComeBack();
@@ -544,6 +547,10 @@ bool VirtualPrinter::Impl::MaintenanceReady(bool duringReadBack) const {
 }
 
 void VirtualPrinter::Impl::StatusPoll(uint32_t asked, std::vector<uint8_t>& reply) {
+    // A started run whose busy polls are answered is ready (or failed) as
+    // soon as its time has passed too.
+    if (!finishing && condition == kConditionBusy && busyPollsLeft == 0 && startLeftMs == 0)
+        condition = sc.startCondition;
     uint8_t status[2] = {mode, condition};
     if (finishing) {
         // Finishing takes the printer's own time; the polls only watch it.
@@ -564,7 +571,7 @@ void VirtualPrinter::Impl::StatusPoll(uint32_t asked, std::vector<uint8_t>& repl
         --settlePolls;
         status[1] = kConditionBusy;
     } else if (condition == kConditionBusy && busyPollsLeft > 0) {
-        if (--busyPollsLeft == 0) condition = sc.startCondition;
+        if (--busyPollsLeft == 0 && startLeftMs == 0) condition = sc.startCondition;
     }
     reply.assign(status, status + std::min<uint32_t>(asked, 2));
 }
@@ -783,7 +790,9 @@ bool VirtualPrinter::Impl::HandleGs(const Frame& f, std::vector<uint8_t>& reply)
         pendingVersion.clear();
         settlePolls = 0;
         busyPollsLeft = sc.maintenanceBusyPolls;
-        condition = busyPollsLeft > 0 ? uint8_t{kConditionBusy} : sc.startCondition;
+        startLeftMs = sc.maintenanceBusyMs;
+        condition = busyPollsLeft > 0 || startLeftMs > 0 ? uint8_t{kConditionBusy}
+                                                         : sc.startCondition;
         return true;
     case 'C':
         if (p != 0 || finishing || (mode != kModeMaintenance && mode != kModeData)) return false;

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "sim/transport/printer_line.h"
+
 namespace sim {
 
 namespace {
@@ -19,50 +21,29 @@ constexpr unsigned long kErrorTimedOut = 110;  // ETIMEDOUT: no answer in time
 }  // namespace
 
 struct InProcessUsb::Impl {
-    Impl(VirtualPrinter& p, platform::VirtualClock* c)
-        : printer(p), clock(c), lastTick(c ? c->TickCount() : 0) {}
+    Impl(VirtualPrinter& p, platform::VirtualClock* c) : line(p, c) {}
 
-    VirtualPrinter& printer;
-    platform::VirtualClock* clock;
-    uint32_t lastTick;
+    PrinterLine line;
     bool present = true;
     unsigned long failureCode = kErrorIo;
-    uint32_t costPerCall = 1;
     uint32_t opens = 0;
     uint32_t closes = 0;
     platform::DeviceHandle nextHandle = 0x5100;
     // Open handles and the link generation each was opened on.
     std::map<platform::DeviceHandle, uint32_t> handles;
 
-    // Lets the printer catch up with the time that passed on the clock
-    // since it last heard from us (waits and sleeps of the updater).
-    void Sync() {
-        if (!clock) return;
-        const uint32_t now = clock->TickCount();
-        const uint32_t elapsed = now - lastTick;  // wraps like the tick counter
-        lastTick = now;
-        if (elapsed) printer.AdvanceTime(elapsed);
-    }
-
-    void Charge(uint32_t ms) {
-        if (clock && ms) clock->Advance(ms);
-        Sync();
-    }
-
-    bool DeviceVisible() const { return present && printer.LinkUp(); }
+    bool DeviceVisible() const { return present && line.Up(); }
 
     // The handle's connection is gone: unplugged, link down, or the link
     // went down and came back since the handle was opened.
-    bool Dead(uint32_t generation) const {
-        return !DeviceVisible() || printer.LinkGeneration() != generation;
-    }
+    bool Dead(uint32_t generation) const { return !present || !line.Alive(generation); }
 };
 
 InProcessUsb::InProcessUsb(VirtualPrinter& printer, platform::VirtualClock* clock)
     : impl_(std::make_shared<Impl>(printer, clock)) {}
 
 bool InProcessUsb::ListDevices(std::vector<platform::UsbMember>* members, unsigned long* error) {
-    impl_->Sync();
+    impl_->line.Sync();
     members->clear();
     if (impl_->DeviceVisible()) {
         platform::UsbMember m;
@@ -76,15 +57,14 @@ bool InProcessUsb::ListDevices(std::vector<platform::UsbMember>* members, unsign
 
 bool InProcessUsb::Open(const std::string& path, platform::DeviceHandle* handle,
                         unsigned long* error) {
-    impl_->Sync();
+    impl_->line.Sync();
     *handle = platform::kInvalidDevice;
     if (path != kDevicePath || !impl_->DeviceVisible()) {
         if (error) *error = kErrorNotFound;
         return false;
     }
-    impl_->printer.Connect();
     const platform::DeviceHandle h = impl_->nextHandle++;
-    impl_->handles[h] = impl_->printer.LinkGeneration();
+    impl_->handles[h] = impl_->line.Connect();
     ++impl_->opens;
     *handle = h;
     return true;
@@ -98,12 +78,12 @@ bool InProcessUsb::Write(platform::DeviceHandle h, const void* data, uint32_t n,
         if (error) *error = kErrorBadHandle;
         return false;
     }
-    impl_->Charge(impl_->costPerCall);
+    impl_->line.ChargeCall();
     if (impl_->Dead(it->second)) {
         if (error) *error = impl_->failureCode;
         return false;
     }
-    if (n) impl_->printer.HostWrite(static_cast<const uint8_t*>(data), n);
+    if (n) impl_->line.printer().HostWrite(static_cast<const uint8_t*>(data), n);
     *done = n;
     return true;
 }
@@ -116,20 +96,21 @@ bool InProcessUsb::Read(platform::DeviceHandle h, void* data, uint32_t n, uint32
         if (error) *error = kErrorBadHandle;
         return false;
     }
-    impl_->Charge(impl_->costPerCall);
+    impl_->line.ChargeCall();
     if (impl_->Dead(it->second)) {
         if (error) *error = impl_->failureCode;
         return false;
     }
     if (n == 0) return true;
-    if (!impl_->printer.Silent() && impl_->printer.Pending() > 0) {
-        *done = static_cast<uint32_t>(impl_->printer.HostRead(static_cast<uint8_t*>(data), n));
+    if (impl_->line.HasReply()) {
+        *done = static_cast<uint32_t>(
+            impl_->line.printer().HostRead(static_cast<uint8_t*>(data), n));
         return true;
     }
     // Nothing to read: the device read waits its full time and fails. A
     // silent printer lands here; so does a printer that simply has nothing
     // to say (a host reading without having asked).
-    impl_->Charge(platform::kUsbReadTimeoutMs);
+    impl_->line.Charge(platform::kUsbReadTimeoutMs);
     if (error) *error = kErrorTimedOut;
     return false;
 }
@@ -140,7 +121,7 @@ void InProcessUsb::Close(platform::DeviceHandle h) {
 
 void InProcessUsb::SetPresent(bool present) { impl_->present = present; }
 void InProcessUsb::SetFailureCode(unsigned long code) { impl_->failureCode = code; }
-void InProcessUsb::SetCostPerCall(uint32_t ms) { impl_->costPerCall = ms; }
+void InProcessUsb::SetCostPerCall(uint32_t ms) { impl_->line.SetCostPerCall(ms); }
 
 uint32_t InProcessUsb::opens() const { return impl_->opens; }
 uint32_t InProcessUsb::closes() const { return impl_->closes; }

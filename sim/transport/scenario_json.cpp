@@ -209,8 +209,9 @@ void Parse(const json& doc, Scenario* s) {
               {"description", "version", "identifier", "systemInfo", "status", "busyPolls",
                "errorInfo", "productInfo", "netSettings", "printerData", "log", "reserveResult",
                "searchRecords", "layout", "imageVersion", "classByte", "areas", "noAreas", "st",
-               "maintenanceBusyPolls", "startCondition", "busyPollsAfter", "finishMs",
-               "finishBusyPolls", "restartDelayMs", "dropReturnMs", "flashErase", "faults"});
+               "maintenanceBusyPolls", "maintenanceBusyMs", "startCondition", "busyPollsAfter",
+               "finishMs", "finishBusyPolls", "restartDelayMs", "dropReturnMs", "flashErase",
+               "faults"});
     if (doc.contains("description") && !doc["description"].is_string())
         Fail("description", "expected a text");
     if (doc.contains("version")) {
@@ -271,6 +272,8 @@ void Parse(const json& doc, Scenario* s) {
     }
     if (doc.contains("maintenanceBusyPolls"))
         s->maintenanceBusyPolls = U32(doc["maintenanceBusyPolls"], "maintenanceBusyPolls");
+    if (doc.contains("maintenanceBusyMs"))
+        s->maintenanceBusyMs = U32(doc["maintenanceBusyMs"], "maintenanceBusyMs");
     if (doc.contains("startCondition")) {
         s->startCondition = U8(doc["startCondition"], "startCondition");
         if (s->startCondition != 1 && s->startCondition != 0x80)
@@ -401,6 +404,7 @@ nlohmann::json ScenarioToJson(const Scenario& s) {
                 {"classByte", s.classByte},
                 {"noAreas", s.noAreas},
                 {"maintenanceBusyPolls", s.maintenanceBusyPolls},
+                {"maintenanceBusyMs", s.maintenanceBusyMs},
                 {"busyPollsAfter",
                  {{"I", s.busyPollsAfter.imageTable},
                   {"N", s.busyPollsAfter.version},

@@ -18,7 +18,7 @@
 //                "areaSize": 1179648, "data": {"fill": 255, "size": 0}}, ...],
 //     "noAreas": false,                 // true: an empty table (with no "areas")
 //     "st": "...",                      // the ST area's content
-//     "maintenanceBusyPolls": 2, "finishBusyPolls": 3,
+//     "maintenanceBusyPolls": 2, "maintenanceBusyMs": 0, "finishBusyPolls": 3,
 //     "restartDelayMs": 15000, "dropReturnMs": 15000,
 //     "flashErase": false,              // true: GS Q (and GS I for the areas
 //                                       // it moves) erases before writing

@@ -146,6 +146,51 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"maintenance_failed", 3, InternalError(0xFF, 0xFFFFFFFF)}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
+// The maintenance status wait tests the time before the condition: a
+// printer that turns ready after exactly 10,000 ms of the wait still gives
+// 9, one ready a poll earlier is identified. Transfers cost no time here,
+// so the polls fall every 100 ms of the wait exactly; the printer counts
+// its busy time from GS A, 1,000 ms before the wait starts.
+struct ReadyEdgeCase {
+    const char* name;
+    uint32_t busyMsAfterStart;
+    bool identified;
+    size_t polls;  // GS E polls: one at the start of the wait, then every 100 ms
+};
+
+void PrintTo(const ReadyEdgeCase& c, std::ostream* os) { *os << c.name; }
+
+class MaintenanceReadyEdge : public AppTest, public ::testing::WithParamInterface<ReadyEdgeCase> {};
+
+TEST_P(MaintenanceReadyEdge, TimeIsTestedBeforeTheCondition) {
+    const ReadyEdgeCase& c = GetParam();
+    sim::Scenario s;
+    s.maintenanceBusyPolls = 0;
+    s.maintenanceBusyMs = 1000 + c.busyMsAfterStart;
+    Printer(s).usb.SetCostPerCall(0);
+    window.answers = {kIdOk};
+    Run();
+    EXPECT_EQ(CountGs('E'), c.polls);
+    if (c.identified) {
+        EXPECT_TRUE(window.Shown());
+        EXPECT_TRUE(window.Boxes().empty());
+        EXPECT_EQ(CountGs('J'), 1u);
+        EXPECT_EQ(dlg.m_strCurrentVersion, "1.2");
+    } else {
+        EXPECT_FALSE(window.Shown());
+        const auto boxes = window.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, InternalError(0x21, 0xFFFFFFFE));
+        EXPECT_EQ(CountGs('J'), 0u) << "the ready reply came too late to be looked at";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Polls, MaintenanceReadyEdge,
+    ::testing::Values(ReadyEdgeCase{"ReadyAtExactlyTenSeconds", 10000, false, 101},
+                      ReadyEdgeCase{"ReadyOnePollEarlier", 9900, true, 100}),
+    [](const ::testing::TestParamInfo<ReadyEdgeCase>& info) { return info.param.name; });
+
 TEST(IdentificationTextTest, InternalErrorCodes) {
     EXPECT_NE(InternalError(0x22, 0xFFFFFFFE).find("内部エラー：22-fffffffe"), std::string::npos);
     EXPECT_NE(InternalError(0x21, 0xFFFFFFFE).find("内部エラー：21-fffffffe"), std::string::npos);

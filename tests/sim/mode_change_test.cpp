@@ -150,4 +150,49 @@ TEST(Finishing, BusyPollsStillCountWhenTheTimeIsUp) {
     EXPECT_EQ(host.Status(), (Bytes{1, 1}));
 }
 
+// After GS A the printer is busy for its busy polls and its busy time
+// alike; the first poll after both answers with the start condition.
+struct StartCase {
+    const char* name;
+    uint32_t polls;
+    uint32_t ms;
+    uint8_t startCondition;
+};
+
+class StartOfARun : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartOfARun, BusyUntilItsPollsAreAnsweredAndItsTimeHasPassed) {
+    const StartCase& c = GetParam();
+    sim::Scenario s;
+    s.maintenanceBusyPolls = c.polls;
+    s.maintenanceBusyMs = c.ms;
+    s.startCondition = c.startCondition;
+    Host host(s);
+    ASSERT_EQ(host.Gs('A', 0).code, 'A');
+    // Polls before the time is up stay busy, however many there are.
+    for (uint32_t k = 0; k < c.polls + 5; ++k) ASSERT_EQ(host.Status(), (Bytes{2, 2})) << k;
+    host.printer->AdvanceTime(c.ms - 1);
+    EXPECT_EQ(host.Status(), (Bytes{2, 2}));
+    host.printer->AdvanceTime(1);
+    EXPECT_EQ(host.Status(), (Bytes{2, c.startCondition}));
+    EXPECT_EQ(host.Status(), (Bytes{2, c.startCondition}));
+}
+
+TEST(StartOfARunPolls, PollsStillCountWhenTheTimeIsUp) {
+    sim::Scenario s;
+    s.maintenanceBusyPolls = 3;
+    s.maintenanceBusyMs = 500;
+    Host host(s);
+    ASSERT_EQ(host.Gs('A', 0).code, 'A');
+    host.printer->AdvanceTime(500);
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(host.Status(), (Bytes{2, 2})) << k;
+    EXPECT_EQ(host.Status(), (Bytes{2, 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Times, StartOfARun,
+    ::testing::Values(StartCase{"TimeOnly", 0, 11000, 1}, StartCase{"TimeAfterPolls", 2, 300, 1},
+                      StartCase{"FailsAfterItsTime", 0, 500, 0x80}),
+    [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -51,6 +51,7 @@ TEST(ScenarioJson, ReadsEveryKindOfValue) {
         ],
         "st": {"fill": 90, "size": 1536},
         "maintenanceBusyPolls": 0,
+        "maintenanceBusyMs": "10900",
         "finishBusyPolls": 5,
         "restartDelayMs": 200,
         "dropReturnMs": 0,
@@ -83,6 +84,7 @@ TEST(ScenarioJson, ReadsEveryKindOfValue) {
     EXPECT_TRUE(s.areas[0].data.empty());
     EXPECT_EQ(s.areas[1].data, std::vector<uint8_t>(1536, 'Z'));  // "st" replaces the content
     EXPECT_EQ(s.maintenanceBusyPolls, 0u);
+    EXPECT_EQ(s.maintenanceBusyMs, 10900u);
     EXPECT_EQ(s.finishBusyPolls, 5u);
     EXPECT_EQ(s.restartDelayMs, 200u);
     EXPECT_EQ(s.dropReturnMs, 0u);
@@ -144,6 +146,7 @@ TEST(ScenarioJson, WrittenScenarioReadsBackUnchanged) {
     s.busyPollsAfter.version = 9;
     s.busyPollsAfter.beginReadBack = 0;
     s.finishMs = 77;
+    s.maintenanceBusyMs = 11000;
     s.startCondition = 0x80;
     s.flashErase = true;
     sim::Fault f;
@@ -193,6 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{R"({"busyPollsAfter": {"R": 3}})", "key 'busyPollsAfter.R': unknown key"},
         BadCase{R"({"busyPollsAfter": {"Q": -1}})", "key 'busyPollsAfter.Q': expected a whole number"},
         BadCase{R"({"finishMs": "soon"})", "key 'finishMs'"},
+        BadCase{R"({"maintenanceBusyMs": -5})", "key 'maintenanceBusyMs': expected a whole number"},
         BadCase{R"({"startCondition": 2})", "key 'startCondition': expected 1 (ready) or 128"},
         BadCase{R"({"layout": -1})", "key 'layout': expected a whole number"},
         BadCase{R"({"layout": 1.5})", "key 'layout'"},
