@@ -102,5 +102,7 @@ extern const int kErrorInvalidArgument;
 extern const int kErrorTimedOut;
 extern const int kErrorConnectionReset;
 extern const int kErrorConnectionRefused;
+// A send on a connection that is gone (EPIPE; WSAECONNABORTED).
+extern const int kErrorBrokenPipe;
 
 }  // namespace sim::net

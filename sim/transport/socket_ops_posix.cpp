@@ -122,6 +122,7 @@ const int kErrorBadHandle = EBADF;
 const int kErrorInvalidArgument = EINVAL;
 const int kErrorTimedOut = ETIMEDOUT;
 const int kErrorConnectionReset = ECONNRESET;
+const int kErrorBrokenPipe = EPIPE;
 const int kErrorConnectionRefused = ECONNREFUSED;
 
 bool IsTransient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }

@@ -154,6 +154,7 @@ const int kErrorBadHandle = WSAEBADF;
 const int kErrorInvalidArgument = WSAEINVAL;
 const int kErrorTimedOut = WSAETIMEDOUT;
 const int kErrorConnectionReset = WSAECONNRESET;
+const int kErrorBrokenPipe = WSAECONNABORTED;
 const int kErrorConnectionRefused = WSAECONNREFUSED;
 
 bool IsTransient(int error) {
