@@ -11,13 +11,16 @@
 #include <string>
 
 #include "platform/text.h"
+#include "tests/app/utf16_bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using apptest::Utf16Be;
+using apptest::Utf16Le;
+
 class ProfileFileTest : public ::testing::Test {
 protected:
-
     void Write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     // Text (UTF-8 here) as a file that the platform reads as Unicode: UTF-8
     // on POSIX; UTF-16 with its mark on Windows, whose private-profile
@@ -28,22 +31,6 @@ protected:
 #else
         Write(utf8);
 #endif
-    }
-    static std::string Utf16Le(const std::u16string& text, bool bom = true) {
-        std::string out = bom ? "\xFF\xFE" : "";
-        for (char16_t c : text) {
-            out.push_back(static_cast<char>(c & 0xFF));
-            out.push_back(static_cast<char>(c >> 8));
-        }
-        return out;
-    }
-    static std::string Utf16Be(const std::u16string& text) {
-        std::string out = "\xFE\xFF";
-        for (char16_t c : text) {
-            out.push_back(static_cast<char>(c >> 8));
-            out.push_back(static_cast<char>(c & 0xFF));
-        }
-        return out;
     }
 
     testsupport::CTempDir dir_{"profile"};
