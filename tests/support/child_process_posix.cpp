@@ -77,8 +77,7 @@ void CChildProcess::Start(std::vector<std::string> argv, const ChildOptions& opt
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
 
-    if (::posix_spawnp(&m_os->pid, args[0], &fa, nullptr, args.data(), envPtr) != 0)
-        m_os->pid = -1;
+    if (::posix_spawnp(&m_os->pid, args[0], &fa, nullptr, args.data(), envPtr) != 0) m_os->pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     CloseFds({in, out[1], err[1]});
     m_os->fd[0] = out[0];

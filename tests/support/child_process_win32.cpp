@@ -78,7 +78,8 @@ std::wstring EnvironmentBlock(const std::map<std::string, std::string>& extra) {
         }
         ::FreeEnvironmentStringsW(strings);
     }
-    for (const auto& [name, value] : extra) all[Upper(Wide(name))] = Wide(name) + L"=" + Wide(value);
+    for (const auto& [name, value] : extra)
+        all[Upper(Wide(name))] = Wide(name) + L"=" + Wide(value);
     std::wstring block;
     for (const auto& [key, entry] : all) {
         block += entry;

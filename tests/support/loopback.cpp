@@ -77,7 +77,7 @@ ReadEnd ReadExactly(Socket s, size_t n, std::vector<uint8_t>* out, int timeoutMs
         if (got == 0) return ReadEnd::kClosed;
         if (got < 0)
             return net::LastError() == net::kErrorConnectionReset ? ReadEnd::kClosed
-                                                                   : ReadEnd::kError;
+                                                                  : ReadEnd::kError;
         out->insert(out->end(), buf, buf + got);
     }
     return ReadEnd::kComplete;
