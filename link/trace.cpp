@@ -87,14 +87,17 @@ void TraceErrorW(int line, const char* function, platform::ErrorNumber error,
                  const wchar_t* format, ...) {
     std::vector<wchar_t> buffer(256);
     int n = -1;
-    // vswprintf reports a buffer that is too small only as a failure: grow.
+    // A buffer that is too small comes back as a failure (the C library's
+    // vswprintf) or as the length the whole text needs (mingw-w64's C99
+    // one): grow until the text fits, never take more than was written.
     while (buffer.size() <= (1u << 20)) {
         va_list args;
         va_start(args, format);
         n = vswprintf(buffer.data(), buffer.size(), format, args);
         va_end(args);
-        if (n >= 0) break;
-        buffer.resize(buffer.size() * 4);
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size()) break;
+        buffer.resize(n >= 0 ? static_cast<size_t>(n) + 1 : buffer.size() * 4);
+        n = -1;
     }
     const std::wstring message = n >= 0 ? std::wstring(buffer.data(), static_cast<size_t>(n)) : L"";
     WriteTraceLine(line, function, error, WideToUtf8(message));

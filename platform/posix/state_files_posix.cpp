@@ -72,7 +72,7 @@ bool MoveIfFree(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool UserStateDirectory(std::string* dir) {
+bool PlatformUserStateDirectory(std::string* dir) {
     const char* state = ::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') {
         *dir = state;

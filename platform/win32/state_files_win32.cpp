@@ -69,7 +69,7 @@ bool WriteAll(HANDLE h, const uint8_t* data, size_t n) {
 
 }  // namespace
 
-bool UserStateDirectory(std::string* dir) {
+bool PlatformUserStateDirectory(std::string* dir) {
     PWSTR known = nullptr;
     if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known)) &&
         known != nullptr && known[0] != 0) {

@@ -3,7 +3,11 @@
 
 #include <mutex>
 
+#ifdef _WIN32
+#define QV_EXPORT extern "C" __declspec(dllexport)
+#else
 #define QV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

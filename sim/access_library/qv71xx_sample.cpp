@@ -9,13 +9,6 @@
 // Besides the library interface it exports a few functions for tests:
 // how many exchanges were completed, and the order of the calls that open,
 // reserve, release, close and terminate.
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,10 +18,17 @@
 #include <vector>
 
 #include "link/printer_record.h"
+#include "sim/transport/socket_ops.h"
 
+#if defined(_WIN32)
+#define QV_EXPORT extern "C" __declspec(dllexport)
+#else
 #define QV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
+
+namespace net = sim::net;
 
 constexpr int kRecordOffset = 8;
 constexpr int kAddressRoom = QV_PRINTER_RECORD_SIZE - kRecordOffset;
@@ -44,7 +44,7 @@ constexpr int32_t kExchangeFailed = 2;
 
 struct State {
     std::mutex mutex;
-    std::map<int32_t, int> connections;       // handle -> socket
+    std::map<int32_t, net::Socket> connections;  // handle -> socket
     std::map<int32_t, std::string> addresses; // handle -> "A.B.C.D:PORT"
     int32_t nextHandle = 1;
     int32_t completed = 0;
@@ -69,19 +69,18 @@ std::string AddressOf(const void* printer) {
     return std::string(p, strnlen(p, kAddressRoom));
 }
 
-bool ParseAddress(const std::string& text, sockaddr_in* a) {
+// "A.B.C.D:PORT" to an address and a port.
+bool ParseAddress(const std::string& text, uint32_t* address, uint16_t* port) {
     const size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0) return false;
     const std::string host = text.substr(0, colon);
     const std::string portText = text.substr(colon + 1);
     if (portText.empty() || portText.size() > 5) return false;
     char* end = nullptr;
-    const unsigned long port = strtoul(portText.c_str(), &end, 10);
-    if (*end != '\0' || port == 0 || port > 65535) return false;
-    *a = sockaddr_in{};
-    a->sin_family = AF_INET;
-    a->sin_port = htons(static_cast<uint16_t>(port));
-    return inet_pton(AF_INET, host.c_str(), &a->sin_addr) == 1;
+    const unsigned long value = strtoul(portText.c_str(), &end, 10);
+    if (*end != '\0' || value == 0 || value > 65535) return false;
+    *port = static_cast<uint16_t>(value);
+    return net::ParseIPv4(host, address);
 }
 
 std::vector<std::string> ListedPrinters() {
@@ -102,17 +101,32 @@ std::vector<std::string> ListedPrinters() {
     return out;
 }
 
-int SocketOf(int32_t handle) {
+net::Socket SocketOf(int32_t handle) {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     auto it = s.connections.find(handle);
-    return it == s.connections.end() ? -1 : it->second;
+    return it == s.connections.end() ? net::kNoSocket : it->second;
 }
 
-bool SendAll(int fd, const uint8_t* data, size_t n) {
+// Waits up to kReplyWaitMs for data; false (with the error set) when none
+// comes.
+bool WaitReadable(net::Socket s) {
+    for (;;) {
+        net::PollEntry e;
+        e.socket = s;
+        e.wantRead = true;
+        const int w = net::Poll(&e, 1, kReplyWaitMs);
+        if (w < 0 && net::IsTransient(net::LastError())) continue;
+        if (w > 0) return true;
+        if (w == 0) net::SetLastSocketError(net::kErrorTimedOut);
+        return false;
+    }
+}
+
+bool SendAll(net::Socket s, const uint8_t* data, size_t n) {
     while (n > 0) {
-        const ssize_t r = send(fd, data, n, MSG_NOSIGNAL);
-        if (r < 0 && errno == EINTR) continue;
+        const long r = net::Send(s, data, n);
+        if (r < 0 && net::IsTransient(net::LastError())) continue;
         if (r <= 0) return false;
         data += r;
         n -= static_cast<size_t>(r);
@@ -120,18 +134,12 @@ bool SendAll(int fd, const uint8_t* data, size_t n) {
     return true;
 }
 
-bool RecvAll(int fd, uint8_t* data, size_t n) {
+bool RecvAll(net::Socket s, uint8_t* data, size_t n) {
     while (n > 0) {
-        pollfd p{fd, POLLIN, 0};
-        const int w = poll(&p, 1, kReplyWaitMs);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        const ssize_t r = recv(fd, data, n, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r == 0) errno = ECONNRESET;
+        if (!WaitReadable(s)) return false;
+        const long r = net::Recv(s, data, n);
+        if (r < 0 && net::IsTransient(net::LastError())) continue;
+        if (r == 0) net::SetLastSocketError(net::kErrorConnectionReset);
         if (r <= 0) return false;
         data += r;
         n -= static_cast<size_t>(r);
@@ -141,8 +149,8 @@ bool RecvAll(int fd, uint8_t* data, size_t n) {
 
 }  // namespace
 
-QV_EXPORT int32_t qv71XXEnumPrinters(void* buffer, int32_t bufferSize, int32_t* bytesNeeded,
-                                     int32_t* count) {
+QV_EXPORT int32_t QV_CALL qv71XXEnumPrinters(void* buffer, int32_t bufferSize,
+                                             int32_t* bytesNeeded, int32_t* count) {
     if (bufferSize < 0) return kBadArgument;
     const std::vector<std::string> printers = ListedPrinters();
     const int32_t needed = static_cast<int32_t>(printers.size()) * QV_PRINTER_RECORD_SIZE;
@@ -162,39 +170,36 @@ QV_EXPORT int32_t qv71XXEnumPrinters(void* buffer, int32_t bufferSize, int32_t* 
     return kOk;
 }
 
-QV_EXPORT int32_t qv71XXOpenPrinter(int32_t, int32_t, const void* printer, int32_t, int32_t) {
+QV_EXPORT int32_t QV_CALL qv71XXOpenPrinter(int32_t, int32_t, const void* printer, int32_t,
+                                            int32_t) {
     const std::string address = AddressOf(printer);
     {
         std::lock_guard<std::mutex> lock(S().mutex);
         Note("OpenPrinter");
     }
-    sockaddr_in a{};
-    if (!ParseAddress(address, &a)) {
-        errno = EINVAL;
+    uint32_t ip = 0;
+    uint16_t port = 0;
+    if (!ParseAddress(address, &ip, &port)) {
+        net::SetLastSocketError(net::kErrorInvalidArgument);
         return -1;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        const int e = errno;
-        close(fd);
-        errno = e;
-        return -1;
-    }
+    if (!net::StartSockets()) return -1;
+    net::UniqueSocket socket = net::TcpSocket(false);
+    if (!socket || !net::Connect(socket.get(), ip, port)) return -1;
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     const int32_t handle = s.nextHandle++;
-    s.connections[handle] = fd;
+    s.connections[handle] = socket.Release();  // the table owns it now
     s.addresses[handle] = address;
     return handle;
 }
 
 // Mode 1 reserves the printer, mode 2 releases it: FS = with the mode byte.
 // The printer answers with one result byte: 1 granted, 2 in progress.
-QV_EXPORT int32_t qv71XXNetPrinterReservCommand(int32_t, int32_t, const void* printer,
-                                                int32_t mode, int32_t* value) {
+QV_EXPORT int32_t QV_CALL qv71XXNetPrinterReservCommand(int32_t, int32_t, const void* printer,
+                                                        int32_t mode, int32_t* value) {
     const std::string address = AddressOf(printer);
-    int fd = -1;
+    net::Socket fd = net::kNoSocket;
     {
         State& s = S();
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -204,7 +209,7 @@ QV_EXPORT int32_t qv71XXNetPrinterReservCommand(int32_t, int32_t, const void* pr
             if (text == address) fd = s.connections[handle];
     }
     if (mode != 1 && mode != 2) return kBadArgument;
-    if (fd < 0) return kNotConnected;
+    if (fd == net::kNoSocket) return kNotConnected;
     const uint8_t frame[7] = {0x1C, 0x3D, 0x00, 0x00, 0x00, 0x01, static_cast<uint8_t>(mode)};
     uint8_t header[6];
     if (!SendAll(fd, frame, sizeof frame) || !RecvAll(fd, header, sizeof header))
@@ -220,52 +225,46 @@ QV_EXPORT int32_t qv71XXNetPrinterReservCommand(int32_t, int32_t, const void* pr
     return kRefused;
 }
 
-QV_EXPORT int32_t qv71XXWrite(int32_t handle, const void* data, int32_t length,
-                              int32_t* written) {
+QV_EXPORT int32_t QV_CALL qv71XXWrite(int32_t handle, const void* data, int32_t length,
+                                      int32_t* written) {
     if (written != nullptr) *written = 0;
-    const int fd = SocketOf(handle);
-    if (fd < 0) {
-        errno = EBADF;
+    const net::Socket fd = SocketOf(handle);
+    if (fd == net::kNoSocket) {
+        net::SetLastSocketError(net::kErrorBadHandle);
         return kNotConnected;
     }
     if (length < 0 || (length > 0 && data == nullptr)) {
-        errno = EINVAL;
+        net::SetLastSocketError(net::kErrorInvalidArgument);
         return kBadArgument;
     }
     for (;;) {
-        const ssize_t r = send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
-        if (r < 0 && errno == EINTR) continue;
+        const long r = net::Send(fd, data, static_cast<size_t>(length));
+        if (r < 0 && net::IsTransient(net::LastError())) continue;
         if (r < 0) return kExchangeFailed;
         if (written != nullptr) *written = static_cast<int32_t>(r);
         return kOk;
     }
 }
 
-QV_EXPORT int32_t qv71XXRead(int32_t handle, void* buffer, int32_t length, int32_t* read) {
+QV_EXPORT int32_t QV_CALL qv71XXRead(int32_t handle, void* buffer, int32_t length, int32_t* read) {
     if (read != nullptr) *read = 0;
-    const int fd = SocketOf(handle);
-    if (fd < 0) {
-        errno = EBADF;
+    const net::Socket fd = SocketOf(handle);
+    if (fd == net::kNoSocket) {
+        net::SetLastSocketError(net::kErrorBadHandle);
         return kNotConnected;
     }
     if (length < 0 || (length > 0 && buffer == nullptr)) {
-        errno = EINVAL;
+        net::SetLastSocketError(net::kErrorInvalidArgument);
         return kBadArgument;
     }
     if (length == 0) return kOk;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int w = poll(&p, 1, kReplyWaitMs);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            errno = ETIMEDOUT;
-            return kExchangeFailed;
-        }
-        const ssize_t r = recv(fd, buffer, static_cast<size_t>(length), 0);
-        if (r < 0 && errno == EINTR) continue;
+        if (!WaitReadable(fd)) return kExchangeFailed;
+        const long r = net::Recv(fd, buffer, static_cast<size_t>(length));
+        if (r < 0 && net::IsTransient(net::LastError())) continue;
         if (r == 0) {
             // The printer closed the connection: nothing more will come.
-            errno = ECONNRESET;
+            net::SetLastSocketError(net::kErrorConnectionReset);
             return kExchangeFailed;
         }
         if (r < 0) return kExchangeFailed;
@@ -274,16 +273,17 @@ QV_EXPORT int32_t qv71XXRead(int32_t handle, void* buffer, int32_t length, int32
     }
 }
 
-QV_EXPORT int32_t qv71XXWriteData(int32_t handle, const void* data, int32_t length,
-                                  int32_t* written) {
+QV_EXPORT int32_t QV_CALL qv71XXWriteData(int32_t handle, const void* data, int32_t length,
+                                          int32_t* written) {
     return qv71XXWrite(handle, data, length, written);
 }
 
-QV_EXPORT int32_t qv71XXReadData(int32_t handle, void* buffer, int32_t length, int32_t* read) {
+QV_EXPORT int32_t QV_CALL qv71XXReadData(int32_t handle, void* buffer, int32_t length,
+                                         int32_t* read) {
     return qv71XXRead(handle, buffer, length, read);
 }
 
-QV_EXPORT int32_t qv71XXWriteReadComplete(int32_t handle) {
+QV_EXPORT int32_t QV_CALL qv71XXWriteReadComplete(int32_t handle) {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     ++s.completed;
@@ -291,24 +291,24 @@ QV_EXPORT int32_t qv71XXWriteReadComplete(int32_t handle) {
     return s.connections.count(handle) != 0 ? kOk : kNotConnected;
 }
 
-QV_EXPORT int32_t qv71XXClosePrinter(int32_t handle) {
+QV_EXPORT int32_t QV_CALL qv71XXClosePrinter(int32_t handle) {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     Note("ClosePrinter");
     auto it = s.connections.find(handle);
     if (it == s.connections.end()) return kNotConnected;
-    shutdown(it->second, SHUT_WR);
-    close(it->second);
+    net::ShutdownWrite(it->second);
+    net::CloseSocket(it->second);
     s.connections.erase(it);
     s.addresses.erase(handle);
     return kOk;
 }
 
-QV_EXPORT int32_t qv71XXTerminate(void) {
+QV_EXPORT int32_t QV_CALL qv71XXTerminate(void) {
     State& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     Note("Terminate");
-    for (const auto& [handle, fd] : s.connections) close(fd);
+    for (const auto& [handle, fd] : s.connections) net::CloseSocket(fd);
     s.connections.clear();
     s.addresses.clear();
     return kOk;

@@ -1,36 +1,11 @@
 #include "sim/transport/printer_host.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace sim {
 
 int64_t MonotonicMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-size_t WriteWithin(int fd, const uint8_t* data, size_t n, int timeoutMs, bool socket) {
-    const int64_t end = MonotonicMs() + timeoutMs;
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t w = socket ? ::send(fd, data + done, n - done, MSG_NOSIGNAL)
-                                 : ::write(fd, data + done, n - done);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
-        const int64_t left = end - MonotonicMs();
-        if (left <= 0) break;
-        pollfd p{fd, POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
-    }
-    return done;
 }
 
 PrinterHost::PrinterHost(VirtualPrinter& printer)

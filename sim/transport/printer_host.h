@@ -66,10 +66,4 @@ private:
 // Milliseconds of the monotonic clock (for the loops' bookkeeping).
 int64_t MonotonicMs();
 
-// Writes what is left of a reply to a non-blocking descriptor, waiting at
-// most timeoutMs for room: the printer's last words before it leaves the
-// link still reach the host. socket: use send without SIGPIPE. Returns the
-// bytes written.
-size_t WriteWithin(int fd, const uint8_t* data, size_t n, int timeoutMs, bool socket);
-
 }  // namespace sim

@@ -31,6 +31,27 @@ constexpr const char* kNodeName = "lp0";
 
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// Writes what is left of a reply to the non-blocking master, waiting at most
+// timeoutMs for room: the printer's last words before it leaves the link
+// still reach the host. Returns the bytes written.
+size_t WriteWithin(int fd, const uint8_t* data, size_t n, int timeoutMs) {
+    const int64_t end = MonotonicMs() + timeoutMs;
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+        const int64_t left = end - MonotonicMs();
+        if (left <= 0) break;
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
+    }
+    return done;
+}
+
 bool WriteTextFile(const fs::path& p, const std::string& text, std::string* error) {
     std::ofstream f(p, std::ios::binary | std::ios::trunc);
     f << text;
@@ -249,7 +270,7 @@ void PtyDeviceTree::Run(const std::atomic<bool>& stop) {
             // What the printer said before it left still goes out.
             if (m_hostOpen && outPos < out.size())
                 m_bytesOut += WriteWithin(m_master.get(), out.data() + outPos, out.size() - outPos,
-                                          kFlushMs, false);
+                                          kFlushMs);
             // Closing the master discards what the host has not read yet.
             if (m_hostOpen) WaitUntilHostHasRead(kFlushMs);
             TearDown();

@@ -1,14 +1,5 @@
 #include "sim/transport/tcp_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -26,6 +17,29 @@ struct PrinterState {
     uint32_t generation = 0;
 };
 
+// Writes what is left of a reply to a non-blocking socket, waiting at most
+// timeoutMs for room: the printer's last words before it leaves the link
+// still reach the host. Returns the bytes written.
+size_t SendWithin(net::Socket s, const uint8_t* data, size_t n, int timeoutMs) {
+    const int64_t end = MonotonicMs() + timeoutMs;
+    size_t done = 0;
+    while (done < n) {
+        const long w = net::Send(s, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && !net::IsTransient(net::LastError())) break;
+        const int64_t left = end - MonotonicMs();
+        if (left <= 0) break;
+        net::PollEntry e;
+        e.socket = s;
+        e.wantWrite = true;
+        if (net::Poll(&e, 1, static_cast<int>(left)) <= 0) break;
+    }
+    return done;
+}
+
 PrinterState ReadState(PrinterHost& host) {
     return host.With([](VirtualPrinter& p) {
         return PrinterState{p.LinkUp(), p.Silent(), p.LinkGeneration()};
@@ -39,29 +53,26 @@ TcpServer::TcpServer(PrinterHost& host, uint16_t port) : m_host(host), m_port(po
 TcpServer::~TcpServer() { Stop(); }
 
 bool TcpServer::OpenListener(std::string* error) {
-    UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!net::StartSockets()) {
+        if (error) *error = "the socket library cannot be started";
+        return false;
+    }
+    net::UniqueSocket s = net::TcpSocket(true);
     if (!s) {
-        if (error) *error = std::string("socket: ") + std::strerror(errno);
+        if (error) *error = "socket: " + net::ErrorText(net::LastError());
         return false;
     }
-    int on = 1;
-    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(m_port.load());
-    if (::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (!net::BindLoopback(s.get(), m_port.load())) {
         if (error)
-            *error = "bind 127.0.0.1:" + std::to_string(m_port.load()) + ": " + std::strerror(errno);
+            *error = "bind 127.0.0.1:" + std::to_string(m_port.load()) + ": " +
+                     net::ErrorText(net::LastError());
         return false;
     }
-    if (::listen(s.get(), 4) != 0) {
-        if (error) *error = std::string("listen: ") + std::strerror(errno);
+    if (!net::Listen(s.get(), 4)) {
+        if (error) *error = "listen: " + net::ErrorText(net::LastError());
         return false;
     }
-    socklen_t len = sizeof a;
-    if (::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        m_port = ntohs(a.sin_port);
+    if (const uint16_t bound = net::LocalPort(s.get())) m_port = bound;
     m_listener = std::move(s);
     return true;
 }
@@ -69,7 +80,7 @@ bool TcpServer::OpenListener(std::string* error) {
 bool TcpServer::Listen(std::string* error) { return OpenListener(error); }
 
 void TcpServer::Run(const std::atomic<bool>& stop) {
-    UniqueFd client;
+    net::UniqueSocket client;
     uint32_t clientGeneration = 0;
     std::vector<uint8_t> out;  // reply bytes not yet sent
     size_t outPos = 0;
@@ -92,8 +103,8 @@ void TcpServer::Run(const std::atomic<bool>& stop) {
         if (client && (!st.up || st.generation != clientGeneration)) {
             // What the printer said before it left still goes out.
             if (outPos < out.size())
-                m_bytesOut += WriteWithin(client.get(), out.data() + outPos, out.size() - outPos,
-                                          kFlushMs, true);
+                m_bytesOut += SendWithin(client.get(), out.data() + outPos, out.size() - outPos,
+                                         kFlushMs);
             dropClient(m_closedByPrinter);
         }
         if (st.up && !m_listener && MonotonicMs() >= nextListenTry) {
@@ -118,29 +129,28 @@ void TcpServer::Run(const std::atomic<bool>& stop) {
             if (!upAfter) m_listener.Reset();
         }
 
-        pollfd fds[2];
-        nfds_t nfds = 0;
-        int clientIndex = -1, listenIndex = -1;
+        net::PollEntry entry;
+        bool listening = false;
         if (client) {
-            clientIndex = static_cast<int>(nfds);
-            fds[nfds++] = {client.get(),
-                           static_cast<short>(POLLIN | (outPos < out.size() ? POLLOUT : 0)), 0};
+            entry.socket = client.get();
+            entry.wantRead = true;
+            entry.wantWrite = outPos < out.size();
         } else if (m_listener) {
-            listenIndex = static_cast<int>(nfds);
-            fds[nfds++] = {m_listener.get(), POLLIN, 0};
-        }
-        if (nfds == 0) {
+            entry.socket = m_listener.get();
+            entry.wantRead = true;
+            listening = true;
+        } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             continue;
         }
-        const int r = ::poll(fds, nfds, kPollMs);
+        const int r = net::Poll(&entry, 1, kPollMs);
         if (r <= 0) continue;
 
-        if (listenIndex >= 0 && (fds[listenIndex].revents & POLLIN)) {
-            UniqueFd c(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (listening) {
+            if (!entry.readable) continue;
+            net::UniqueSocket c = net::Accept(m_listener.get(), true);
             if (c) {
-                int on = 1;
-                ::setsockopt(c.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                net::SetNoDelay(c.get());
                 const bool ok = m_host.With([&](VirtualPrinter& p) {
                     if (!p.LinkUp()) return false;
                     p.Connect();
@@ -156,29 +166,26 @@ void TcpServer::Run(const std::atomic<bool>& stop) {
             }
             continue;
         }
-        if (clientIndex < 0) continue;
-        const short ev = fds[clientIndex].revents;
-        if (ev & POLLIN) {
-            const ssize_t n = ::recv(client.get(), in.data(), in.size(), 0);
+        if (entry.readable) {
+            const long n = net::Recv(client.get(), in.data(), in.size());
             if (n > 0) {
                 m_bytesIn += static_cast<uint64_t>(n);
                 m_host.HostWrite(in.data(), static_cast<size_t>(n));
                 if (!m_host.With([](VirtualPrinter& p) { return p.LinkUp(); })) m_listener.Reset();
-            } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            } else if (n == 0 || !net::IsTransient(net::LastError())) {
                 dropClient(m_closedByClient);
                 continue;
             }
-        } else if (ev & (POLLHUP | POLLERR)) {
+        } else if (entry.hangUp) {
             dropClient(m_closedByClient);
             continue;
         }
-        if ((ev & POLLOUT) && outPos < out.size()) {
-            const ssize_t n =
-                ::send(client.get(), out.data() + outPos, out.size() - outPos, MSG_NOSIGNAL);
+        if (entry.writable && outPos < out.size()) {
+            const long n = net::Send(client.get(), out.data() + outPos, out.size() - outPos);
             if (n > 0) {
                 outPos += static_cast<size_t>(n);
                 m_bytesOut += static_cast<uint64_t>(n);
-            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            } else if (n < 0 && !net::IsTransient(net::LastError())) {
                 dropClient(m_closedByClient);
             }
         }

@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/transport/printer_host.h"
-#include "sim/transport/unique_fd.h"
+#include "sim/transport/socket_ops.h"
 
 namespace sim {
 
@@ -40,7 +40,7 @@ private:
 
     PrinterHost& m_host;
     std::atomic<uint16_t> m_port;
-    UniqueFd m_listener;
+    net::UniqueSocket m_listener;
     std::atomic<uint32_t> m_accepted{0};
     std::atomic<uint32_t> m_closedByPrinter{0};
     std::atomic<uint32_t> m_closedByClient{0};

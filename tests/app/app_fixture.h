@@ -4,7 +4,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -24,29 +23,11 @@
 #include "sim/engine/virtual_printer.h"
 #include "sim/transport/inprocess_usb.h"
 #include "tests/app/fake_window.h"
+#include "tests/support/temp_dir.h"
 
 namespace apptest {
 
-// A fresh temporary directory, removed afterwards.
-class TempDir {
-public:
-    explicit TempDir(const std::string& stem) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (stem + ".XXXXXX")).string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr) std::abort();
-        path_ = buf.data();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = testsupport::CTempDir;
 
 // Where the tests pretend the executable lives.
 inline std::string& FakeExecutable() {

@@ -1,9 +1,7 @@
 // The configuration file beside the executable: the model table, the
 // access libraries, the clamps and their message, and where the file is
 // looked for.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <filesystem>
@@ -11,19 +9,34 @@
 #include <ostream>
 #include <string>
 
+#include "platform/files.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/build_path.h"
+#include "tests/support/loaded_library.h"
 
 namespace apptest {
 namespace {
 
 constexpr uint32_t kExclamation = platform::kMbIconExclamation;
 
+// The test access library, as this process names it.
+const std::string kTestLibrary = testsupport::BuildPath(APP_TEST_LIBRARY);
+
 // The caption of the clamp message: the executable's name without its
 // extension.
 std::string ApplicationName() {
-    std::string exe = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+    std::string path;
+    if (!platform::ExecutablePath(&path)) return "?";
+    std::string exe = std::filesystem::path(path).filename().string();
     const size_t dot = exe.rfind('.');
     return dot == std::string::npos || dot == 0 ? exe : exe.substr(0, dot);
+}
+
+// A path written with '/' in the system's own spelling.
+std::string Native(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = platform::kPathSeparator;
+    return path;
 }
 
 std::string Models(int entry, int sections) {
@@ -145,23 +158,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 class LibraryTest : public ConfigurationTest {
 protected:
-    static bool Loaded(const char* path) {
-        void* h = ::dlopen(path, RTLD_NOW | RTLD_NOLOAD);
-        if (h == nullptr) return false;
-        ::dlclose(h);
-        return true;
-    }
+    static bool Loaded(const std::string& path) { return testsupport::IsLibraryLoaded(path); }
 };
 
 TEST_F(LibraryTest, LoadsCountsAndFreesOnExit) {
-    Config(std::string("[APIF]\nEntry=3\nDLL01=") + APP_TEST_LIBRARY +
+    Config("[APIF]\nEntry=3\nDLL01=" + kTestLibrary +
            "\nDLL03=/nonexistent/library.so\n");
     Printer();
     window.messages = {platform::CommandMessage(kIdcExit)};
     window.answers = {platform::kIdOk};
     bool loadedDuringDialog = false;
     window.onBox = [&](const WindowCall&) {
-        loadedDuringDialog = Loaded(APP_TEST_LIBRARY);
+        loadedDuringDialog = Loaded(kTestLibrary);
         EXPECT_NE(g_libraries[0].module, nullptr);
         EXPECT_EQ(g_libraries[0].printerCount, 2u);
         EXPECT_EQ(g_libraries[1].module, nullptr) << "DLL02 is missing";
@@ -174,7 +182,7 @@ TEST_F(LibraryTest, LoadsCountsAndFreesOnExit) {
     // Exit freed the library that loaded.
     EXPECT_EQ(g_libraries[0].module, nullptr);
     EXPECT_EQ(g_libraries[0].printerCount, 0u);
-    EXPECT_FALSE(Loaded(APP_TEST_LIBRARY));
+    EXPECT_FALSE(Loaded(kTestLibrary));
     EXPECT_EQ(dlg.m_outcome, DialogOutcome::kExited);
 }
 
@@ -183,7 +191,7 @@ TEST_F(LibraryTest, MoreThanTenLibrariesAreClampedWithOneMessage) {
     for (int i = 1; i <= 12; ++i) {
         char key[16];
         std::snprintf(key, sizeof key, "DLL%02d", i);
-        text += std::string(key) + "=" + APP_TEST_LIBRARY + "\n";
+        text += std::string(key) + "=" + kTestLibrary + "\n";
     }
     Config(text);
     std::vector<uint32_t> counts;
@@ -197,13 +205,13 @@ TEST_F(LibraryTest, MoreThanTenLibrariesAreClampedWithOneMessage) {
     EXPECT_EQ(boxes[0].caption, ApplicationName());
     EXPECT_EQ(counts, std::vector<uint32_t>(10, 2u)) << "ten loaded and counted while waiting";
     // The cancel command frees them all.
-    EXPECT_FALSE(Loaded(APP_TEST_LIBRARY));
+    EXPECT_FALSE(Loaded(kTestLibrary));
     for (int i = 0; i < 10; ++i) EXPECT_EQ(g_libraries[i].module, nullptr) << i;
 }
 
 TEST_F(ConfigurationTest, AFileInTheCurrentDirectoryIsNotRead) {
     std::ofstream(cwd.path() / "Vadrellix.ini")
-        << Models(25, 2) << "[APIF]\nEntry=1\nDLL01=" << APP_TEST_LIBRARY << "\n";
+        << Models(25, 2) << "[APIF]\nEntry=1\nDLL01=" << kTestLibrary << "\n";
     RunWithPrinter();
     EXPECT_EQ(dlg.m_modelCount, 0u);
     EXPECT_EQ(dlg.m_libraryCount, 0u);
@@ -213,9 +221,9 @@ TEST_F(ConfigurationTest, AFileInTheCurrentDirectoryIsNotRead) {
 TEST_F(ConfigurationTest, WhereTheFileIsLookedFor) {
     std::string path;
     // Beside the executable.
-    FakeExecutable() = "/opt/quillon/bin/quillon";
+    FakeExecutable() = Native("/opt/quillon/bin/quillon");
     ASSERT_TRUE(ConfigurationPath(&path));
-    EXPECT_EQ(path, "/opt/quillon/bin/Vadrellix.ini");
+    EXPECT_EQ(path, Native("/opt/quillon/bin/Vadrellix.ini"));
     // No directory part, or no path at all: nothing is read.
     FakeExecutable() = "quillon";
     EXPECT_FALSE(ConfigurationPath(&path));
@@ -225,19 +233,19 @@ TEST_F(ConfigurationTest, WhereTheFileIsLookedFor) {
     // The path and the file name share 260 UTF-16 units with the
     // terminator: 259 units fit, 260 do not.
     const std::string name = "Vadrellix.ini";  // 13 units
-    const std::string fits = "/" + std::string(259 - 13 - 2, 'd') + "/";
+    const std::string fits = Native("/" + std::string(259 - 13 - 2, 'd') + "/");
     FakeExecutable() = fits + "q";
     ASSERT_TRUE(ConfigurationPath(&path));
     EXPECT_EQ(path.size(), 259u);
-    FakeExecutable() = "/" + std::string(259 - 13 - 1, 'd') + "/q";
+    FakeExecutable() = Native("/" + std::string(259 - 13 - 1, 'd') + "/q");
     EXPECT_FALSE(ConfigurationPath(&path));
     // Counted in UTF-16 units, not bytes: 240 Japanese characters are 720
     // bytes but 240 units.
     std::string kana;
     for (int k = 0; k < 240; ++k) kana += "カ";
-    FakeExecutable() = "/" + kana + "/q";
+    FakeExecutable() = Native("/" + kana + "/q");
     ASSERT_TRUE(ConfigurationPath(&path));
-    EXPECT_EQ(path, "/" + kana + "/" + name);
+    EXPECT_EQ(path, Native("/" + kana + "/" + name));
 }
 
 TEST_F(ConfigurationTest, ATooLongDirectoryCountsAsNoFile) {

@@ -84,8 +84,7 @@ struct EmptyReadCase {
     std::vector<ReadStep> script;
     int32_t result;           // of a 6-byte Recv
     std::string received;     // when it succeeds
-    unsigned long recorded;   // the read's record detail, 0 for none
-    const char* traceText;    // the system text in the trace, nullptr for none
+    unsigned long recorded;   // the read's record detail (and traced number), 0 for none
     uint32_t maxElapsedMs;    // virtual time the read may take at most
 };
 
@@ -114,10 +113,10 @@ TEST_P(EmptyReadTest, EmptyPacketsDoNotEndTheRead) {
     } else {
         EXPECT_EQ(g_printerIO.m_errorCategory, 0);
     }
-    if (GetParam().traceText != nullptr) {
+    if (GetParam().recorded != 0) {
         ASSERT_EQ(traces.size(), 1u);
-        EXPECT_EQ(WithoutLineNumber(traces[0]), std::string("CPrinterIO::Recv() [N] ReadFile -[") +
-                                                    GetParam().traceText + "]\n");
+        EXPECT_EQ(WithoutLineNumber(traces[0]),
+                  linktest::TraceLine("CPrinterIO::Recv", "ReadFile", GetParam().recorded));
     } else {
         EXPECT_TRUE(traces.empty()) << traces[0];
     }
@@ -134,7 +133,6 @@ INSTANTIATE_TEST_SUITE_P(
                       6,
                       "abcdef",
                       0,
-                      nullptr,
                       100},
         // Data resets the limit: empty packets for 20 s, a byte, 20 s more.
         EmptyReadCase{"DataRestartsTheLimit",
@@ -142,7 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                       6,
                       "abcdef",
                       0,
-                      nullptr,
                       41000},
         // Nothing but empty packets: the read fails once 30 s have passed
         // since it began waiting, as a time-out of the read.
@@ -150,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {},
                       -1,
                       "",
-                      ETIMEDOUT,
-                      "Connection timed out",
+                      platform::UsbTimeoutError(),
                       31000},
         // A printer that is gone after an empty packet fails the read at
         // once: no waiting out the limit.
@@ -160,7 +156,6 @@ INSTANTIATE_TEST_SUITE_P(
                       -1,
                       "",
                       ENODEV,
-                      "No such device",
                       10}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -198,7 +193,7 @@ TEST_F(LinkTest, WriteThatMovesNothingStillFails) {
     EXPECT_EQ(g_printerIO.m_errorDetail, 1167u);
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(WithoutLineNumber(traces[0]),
-              "CPrinterIO::Send() [N] WriteFile -[The device is not connected.]\n");
+              linktest::TraceLine("CPrinterIO::Send", "WriteFile", kErrorDeviceNotConnected));
     g_printerIO.Close();
     platform::SetUsbBackend(nullptr);
 }

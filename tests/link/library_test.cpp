@@ -1,8 +1,5 @@
 // The access-library link: the sample library reaching the virtual printer
 // over TCP, and counting the printers a library offers.
-#include <errno.h>
-#include <stdlib.h>
-
 #include <cstring>
 #include <memory>
 #include <string>
@@ -13,16 +10,23 @@
 #include "sim/transport/printer_host.h"
 #include "sim/transport/tcp_server.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/build_path.h"
+#include "tests/support/process_env.h"
 
 namespace {
 
 using linktest::TraceLine;
 using linktest::WithoutLineNumber;
 
+// The test libraries, as this process names them.
+const std::string kSampleLibrary = testsupport::BuildPath(QV71XX_SAMPLE_PATH);
+const std::string kEnumLibrary = testsupport::BuildPath(LINK_TEST_ENUM_LIBRARY);
+const std::string kLyingLibrary = testsupport::BuildPath(LINK_TEST_LYING_LIBRARY);
+
 // A loaded library, freed at the end of the scope.
 class Module {
 public:
-    explicit Module(const char* path) : handle_(platform::LoadDynamicLibrary(path)) {}
+    explicit Module(const std::string& path) : handle_(platform::LoadDynamicLibrary(path)) {}
     ~Module() { platform::FreeDynamicLibrary(handle_); }
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
@@ -82,7 +86,7 @@ protected:
         });
     }
 
-    Module library{QV71XX_SAMPLE_PATH};
+    Module library{kSampleLibrary};
     std::unique_ptr<sim::VirtualPrinter> printer;
     std::unique_ptr<sim::PrinterHost> host;
     std::unique_ptr<sim::TcpServer> server;
@@ -165,17 +169,17 @@ TEST_F(LibraryLinkTest, FailedLibraryWriteIsTracedAndStillCompletesTheExchange) 
     EXPECT_EQ(Exchange('Y', 51, 51), -1);
     EXPECT_EQ(completeCount(), 1);
     ASSERT_EQ(traces.size(), 1u);
-    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Send", "m_qv71XXWrite", EBADF));
+    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Send", "m_qv71XXWrite", sim::net::kErrorBadHandle));
     uint8_t b[4];
     EXPECT_EQ(g_printerIO.Recv(b, 4), -1);
     ASSERT_EQ(traces.size(), 2u);
-    EXPECT_EQ(WithoutLineNumber(traces[1]), TraceLine("CPrinterIO::Recv", "m_qv71XXRead", EBADF));
+    EXPECT_EQ(WithoutLineNumber(traces[1]), TraceLine("CPrinterIO::Recv", "m_qv71XXRead", sim::net::kErrorBadHandle));
     EXPECT_EQ(completeCount(), 1);  // plain transfers are no exchange
 }
 
 TEST_F(LibraryLinkTest, SampleLibraryEnumeratesWholeRecordsWithTheAddressAtByteEight) {
     Serve();
-    setenv("QV71XX_SAMPLE_PRINTERS", "127.0.0.1:9100, 127.0.0.1:9101 ,,10.0.0.1:1", 1);
+    testsupport::SetEnv("QV71XX_SAMPLE_PRINTERS", "127.0.0.1:9100, 127.0.0.1:9101 ,,10.0.0.1:1");
     auto enumerate = library.Find<int32_t(void*, int32_t, int32_t*, int32_t*)>("qv71XXEnumPrinters");
     ASSERT_NE(enumerate, nullptr);
     int32_t needed = 0, count = 0;
@@ -189,7 +193,7 @@ TEST_F(LibraryLinkTest, SampleLibraryEnumeratesWholeRecordsWithTheAddressAtByteE
     EXPECT_STREQ(reinterpret_cast<const char*>(records.data() + 8), "127.0.0.1:9100");
     EXPECT_STREQ(reinterpret_cast<const char*>(records.data() + 1308 + 8), "127.0.0.1:9101");
     EXPECT_EQ(records[2 * 1308], 0xEE);  // the part record is left alone
-    unsetenv("QV71XX_SAMPLE_PRINTERS");
+    testsupport::UnsetEnv("QV71XX_SAMPLE_PRINTERS");
 }
 
 struct ReserveCase {
@@ -259,7 +263,7 @@ TEST_F(LibraryLinkTest, OpenLinkUsesTheActiveLibrary) {
 
 TEST(LibraryWithoutOpen, DoesNotOpen) {
     ResetLinkForTest();
-    Module enumOnly(LINK_TEST_ENUM_LIBRARY);
+    Module enumOnly(kEnumLibrary);
     ASSERT_NE(enumOnly.get(), nullptr);
     EXPECT_EQ(g_printerIO.OpenLibrary(enumOnly.get()), 0);
     EXPECT_EQ(g_printerIO.m_linkKind, kLinkNone);
@@ -283,10 +287,10 @@ class CountTest : public ::testing::TestWithParam<CountCase> {};
 
 TEST_P(CountTest, StoresWholeRecordsOnlyAfterASecondSuccessfulCall) {
     const CountCase& c = GetParam();
-    if (c.samplePrinters != nullptr) setenv("QV71XX_SAMPLE_PRINTERS", c.samplePrinters, 1);
+    if (c.samplePrinters != nullptr) testsupport::SetEnv("QV71XX_SAMPLE_PRINTERS", c.samplePrinters);
     std::unique_ptr<Module> module;
     if (c.library != nullptr) {
-        module = std::make_unique<Module>(c.library);
+        module = std::make_unique<Module>(testsupport::BuildPath(c.library));
         ASSERT_NE(module->get(), nullptr);
         if (auto set = module->Find<void(int32_t, int32_t)>("linkTestSetNeeded"))
             set(c.needed, c.result);
@@ -300,7 +304,7 @@ TEST_P(CountTest, StoresWholeRecordsOnlyAfterASecondSuccessfulCall) {
             EXPECT_EQ(module->Find<int32_t()>("linkTestLastSize")(), c.lastSize);
         }
     }
-    unsetenv("QV71XX_SAMPLE_PRINTERS");
+    testsupport::UnsetEnv("QV71XX_SAMPLE_PRINTERS");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -336,7 +340,7 @@ struct LieCase {
 class LyingLibraryTest : public linktest::LinkTest, public ::testing::WithParamInterface<LieCase> {};
 
 TEST_P(LyingLibraryTest, CountsAreBoundedByWhatWasAsked) {
-    Module lying(LINK_TEST_LYING_LIBRARY);
+    Module lying(kLyingLibrary);
     ASSERT_NE(lying.get(), nullptr);
     lying.Find<void(int32_t)>("linkTestSetLie")(GetParam().lie);
     const uint8_t replyBytes[] = {0x1C, 'Y', 0, 0, 0, 3, 'a', 'b', 'c'};

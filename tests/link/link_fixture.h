@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +16,7 @@
 #include "link/link_settings.h"
 #include "link/printer_io.h"
 #include "link/trace.h"
+#include "platform/text.h"
 #include "platform/trace_sink.h"
 
 namespace linktest {
@@ -49,11 +54,32 @@ inline std::string WithoutLineNumber(const std::string& line) {
     return line.substr(0, open + 4) + "N" + line.substr(close);
 }
 
+#ifdef _WIN32
+// The system's text for an error number as FormatMessageW gives it with the
+// trace's flags (0x13FF, neutral language): under wine in wine's wording
+// ("Invalid data." for 13), and with the blank that the flags leave in
+// place of the text's line end. "(null)" when there is none.
+inline std::string FormatMessageText(uint32_t number) {
+    wchar_t* buffer = nullptr;
+    const DWORD n =
+        ::FormatMessageW(0x13FF, nullptr, number, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                         reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    if (n == 0 || buffer == nullptr) return "(null)";
+    const std::u16string wide(buffer, buffer + n);
+    ::LocalFree(buffer);
+    return platform::Utf16ToUtf8(wide);
+}
+#endif
+
 // The system's text for the error numbers the link tests meet, copied by
-// hand, so that a wrong text in the trace line fails the tests: the Win32
-// texts of the constants the updater passes, and the C library's texts of
-// the numbers the system's own calls report.
+// hand on POSIX, so that a wrong text in the trace line fails the tests:
+// the Win32 texts of the constants the updater passes, and the C library's
+// texts of the numbers the system's own calls report. On Windows every
+// number is the system's, and its text is the system's own.
 inline std::string ExpectedSystemText(platform::ErrorNumber error) {
+#ifdef _WIN32
+    return FormatMessageText(error.value);
+#endif
     if (error.origin == platform::ErrorOrigin::kWin32) {
         switch (error.value) {
         case 8: return "Not enough memory resources are available to process this command.";

@@ -1,20 +1,20 @@
 // Opening and closing the link: the USB search over a sysfs tree, the
 // configured kind with its texts, TCP, and what every open closes first.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
+// The sysfs tree is POSIX; everything else runs everywhere.
+#ifndef _WIN32
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "sim/transport/inprocess_usb.h"
-#include "sim/transport/unique_fd.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace fs = std::filesystem;
 
@@ -24,6 +24,7 @@ using linktest::LinkTest;
 using linktest::TraceLine;
 using linktest::WithoutLineNumber;
 
+#ifndef _WIN32
 // One USB device of the sysfs tree.
 struct Device {
     std::string name;     // e.g. "1-1"
@@ -177,40 +178,19 @@ TEST_F(LinkTest, DeviceSetThatCannotBeHadIsTracedOnce) {
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);
 }
 
-// A loopback listener that the test accepts from itself.
-class Listener {
-public:
-    Listener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_.get(), 4);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    uint16_t port() const { return port_; }
-    sim::UniqueFd Accept() { return sim::UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC)); }
+#endif  // !_WIN32
 
-private:
-    sim::UniqueFd fd_;
-    uint16_t port_ = 0;
-};
+// A loopback listener that the test accepts from itself.
+using Listener = testsupport::CLoopbackListener;
 
 // True when the peer sees the end of the connection within 1 s.
-bool PeerSeesEnd(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 1000) <= 0) return false;
-    char c;
-    return ::recv(fd, &c, 1, 0) == 0;
-}
+bool PeerSeesEnd(testsupport::Socket s) { return testsupport::PeerEnds(s, 1000); }
 
 TEST_F(LinkTest, UsbOpenClosesAnOpenTcpLinkFirst) {
     Listener listener;
     ASSERT_EQ(g_printerIO.Open(listener.port(), "127.0.0.1"), 1);
     EXPECT_EQ(g_printerIO.m_linkKind, kLinkTcp);
-    sim::UniqueFd peer = listener.Accept();
+    testsupport::UniqueSocket peer = listener.Accept();
     ASSERT_TRUE(peer);
 
     sim::InProcessRig rig;
@@ -227,7 +207,7 @@ TEST_F(LinkTest, UsbOpenClosesAnOpenTcpLinkFirst) {
 TEST_F(LinkTest, FailedUsbOpenStillClosesTheTcpLink) {
     Listener listener;
     ASSERT_EQ(g_printerIO.Open(listener.port(), "127.0.0.1"), 1);
-    sim::UniqueFd peer = listener.Accept();
+    testsupport::UniqueSocket peer = listener.Accept();
     sim::InProcessRig rig;
     rig.usb.SetPresent(false);
     EXPECT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 0);
@@ -267,7 +247,8 @@ TEST_F(LinkTest, TcpToAClosedPortFailsWithOneTrace) {
     }
     EXPECT_EQ(g_printerIO.Open(port, "127.0.0.1"), 0);
     ASSERT_EQ(traces.size(), 1u);
-    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Open", "connect", ECONNREFUSED));
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              TraceLine("CPrinterIO::Open", "connect", sim::net::kErrorConnectionRefused));
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);
 }
 

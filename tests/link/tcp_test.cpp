@@ -1,11 +1,5 @@
 // Sending and receiving over TCP: against the virtual printer on a
 // loopback port, and against a scripted peer that misbehaves.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -15,72 +9,41 @@
 
 #include "sim/transport/printer_host.h"
 #include "sim/transport/tcp_server.h"
-#include "sim/transport/unique_fd.h"
 #include "tests/link/link_fixture.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
 using linktest::TraceLine;
 using linktest::WithoutLineNumber;
+using testsupport::Socket;
 
 // A loopback peer that accepts one connection and runs a script on it in a
 // thread of its own.
 class ScriptedPeer {
 public:
-    using Script = std::function<void(int fd)>;
-    explicit ScriptedPeer(Script script) : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_.get(), 1);
-        socklen_t n = sizeof a;
-        ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
+    using Script = std::function<void(Socket s)>;
+    explicit ScriptedPeer(Script script) : listener_(1) {
         thread_ = std::thread([this, script = std::move(script)] {
-            pollfd p{listener_.get(), POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0) return;
-            sim::UniqueFd c(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            testsupport::UniqueSocket c = listener_.Accept(3000);
             if (c) script(c.get());
         });
     }
     ~ScriptedPeer() { thread_.join(); }
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return listener_.port(); }
 
     // Reads exactly n bytes within 3 s.
-    static std::vector<uint8_t> Read(int fd, size_t n) {
+    static std::vector<uint8_t> Read(Socket s, size_t n) {
         std::vector<uint8_t> out;
-        while (out.size() < n) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0) break;
-            uint8_t buf[256];
-            const ssize_t r = ::recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-            if (r <= 0) break;
-            out.insert(out.end(), buf, buf + r);
-        }
+        testsupport::ReadExactly(s, n, &out, 3000);
         return out;
     }
-    static void Write(int fd, const std::vector<uint8_t>& bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t r = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (r <= 0) return;
-            done += static_cast<size_t>(r);
-        }
-    }
+    static void Write(Socket s, const std::vector<uint8_t>& bytes) { testsupport::SendAll(s, bytes); }
     // Waits (at most 3 s) until the client closes its side.
-    static void UntilClosed(int fd) {
-        for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0) return;
-            uint8_t buf[256];
-            if (::recv(fd, buf, sizeof buf, 0) <= 0) return;
-        }
-    }
+    static void UntilClosed(Socket s) { testsupport::ReadUntilClosed(s, 3000); }
 
 private:
-    sim::UniqueFd listener_;
-    uint16_t port_ = 0;
+    testsupport::CLoopbackListener listener_;
     std::thread thread_;
 };
 
@@ -140,10 +103,10 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 }
 
 TEST_P(TcpPeerTest, EndsWithoutHangingAndTracesOnce) {
-    ScriptedPeer peer([reply = GetParam().reply](int fd) {
+    ScriptedPeer peer([reply = GetParam().reply](Socket fd) {
         ScriptedPeer::Read(fd, 6);
         ScriptedPeer::Write(fd, reply);
-        ::shutdown(fd, SHUT_WR);
+        sim::net::ShutdownWrite(fd);
         ScriptedPeer::UntilClosed(fd);
     });
     ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
@@ -181,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TcpLinkTest, HugeAnnouncedLengthStoresTheLimitInTheBlock) {
-    ScriptedPeer peer([](int fd) {
+    ScriptedPeer peer([](Socket fd) {
         ScriptedPeer::Read(fd, 6);
         ScriptedPeer::Write(fd, Concat(Header('Y', 0xFFFFFFF0u), Bytes(100)));
         ScriptedPeer::UntilClosed(fd);
@@ -196,7 +159,7 @@ TEST_F(TcpLinkTest, HugeAnnouncedLengthStoresTheLimitInTheBlock) {
 
 TEST_F(TcpLinkTest, PeerThatNeverAnswersTimesOut) {
     SetTcpReceiveTimeoutForTest(200);
-    ScriptedPeer peer([](int fd) { ScriptedPeer::UntilClosed(fd); });
+    ScriptedPeer peer([](Socket fd) { ScriptedPeer::UntilClosed(fd); });
     ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SystemInfo(51), -1);
@@ -204,16 +167,14 @@ TEST_F(TcpLinkTest, PeerThatNeverAnswersTimesOut) {
     EXPECT_GE(took, std::chrono::milliseconds(150));
     EXPECT_LT(took, std::chrono::milliseconds(2000));
     ASSERT_EQ(traces.size(), 1u);
-    EXPECT_EQ(WithoutLineNumber(traces[0]), TraceLine("CPrinterIO::Recv", "recv", ETIMEDOUT));
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              TraceLine("CPrinterIO::Recv", "recv", sim::net::kErrorTimedOut));
     g_printerIO.Close();
 }
 
 TEST_F(TcpLinkTest, SendToAClosedPeerFailsWithTheSocketsError) {
-    ScriptedPeer peer([](int fd) {
-        // Reset the connection: linger 0 and close.
-        linger l{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    });
+    // Reset the connection: linger 0 and close.
+    ScriptedPeer peer([](Socket fd) { sim::net::ResetOnClose(fd); });
     ASSERT_EQ(g_printerIO.Open(peer.port(), "127.0.0.1"), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::vector<uint8_t> data(1 << 20, 0x55);
@@ -222,8 +183,8 @@ TEST_F(TcpLinkTest, SendToAClosedPeerFailsWithTheSocketsError) {
     EXPECT_EQ(r, -1);
     ASSERT_EQ(traces.size(), 1u);
     const std::string line = WithoutLineNumber(traces[0]);
-    EXPECT_TRUE(line == TraceLine("CPrinterIO::Send", "send", ECONNRESET) ||
-                line == TraceLine("CPrinterIO::Send", "send", EPIPE))
+    EXPECT_TRUE(line == TraceLine("CPrinterIO::Send", "send", sim::net::kErrorConnectionReset) ||
+                line == TraceLine("CPrinterIO::Send", "send", sim::net::kErrorBrokenPipe))
         << line;
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);
     g_printerIO.Close();

@@ -3,7 +3,8 @@
 // buffer size.
 #include <cstdint>
 
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#include "link/printer_record.h"
+#include "tests/support/test_export.h"
 
 namespace {
 int32_t g_needed = 0;
@@ -13,8 +14,8 @@ int32_t g_lastSize = -1;
 bool g_lastHadBuffer = false;
 }  // namespace
 
-EXPORT int32_t qv71XXEnumPrinters(void* buffer, int32_t bufferSize, int32_t* bytesNeeded,
-                                  int32_t* count) {
+TEST_EXPORT int32_t QV_CALL qv71XXEnumPrinters(void* buffer, int32_t bufferSize,
+                                               int32_t* bytesNeeded, int32_t* count) {
     ++g_calls;
     g_lastSize = bufferSize;
     g_lastHadBuffer = buffer != nullptr;
@@ -26,12 +27,12 @@ EXPORT int32_t qv71XXEnumPrinters(void* buffer, int32_t bufferSize, int32_t* byt
     return g_result;
 }
 
-EXPORT void linkTestSetNeeded(int32_t needed, int32_t result) {
+TEST_EXPORT void linkTestSetNeeded(int32_t needed, int32_t result) {
     g_needed = needed;
     g_result = result;
     g_calls = 0;
     g_lastSize = -1;
 }
-EXPORT int32_t linkTestCalls() { return g_calls; }
-EXPORT int32_t linkTestLastSize() { return g_lastSize; }
-EXPORT int32_t linkTestLastHadBuffer() { return g_lastHadBuffer ? 1 : 0; }
+TEST_EXPORT int32_t linkTestCalls() { return g_calls; }
+TEST_EXPORT int32_t linkTestLastSize() { return g_lastSize; }
+TEST_EXPORT int32_t linkTestLastHadBuffer() { return g_lastHadBuffer ? 1 : 0; }

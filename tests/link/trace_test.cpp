@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/trace.h"
+#include "platform/text.h"
 #include "tests/link/link_fixture.h"
 
 namespace {
@@ -18,10 +19,28 @@ using linktest::WithoutLineNumber;
 
 class TraceTest : public LinkTest {};
 
+// What the brackets hold for an error number: on POSIX the text given here
+// (the Win32 text of a constant, the C library's of an errno). On Windows
+// every number is the system's, and the text is the system's as
+// FormatMessageW gives it with the trace's flags (0x13FF, neutral
+// language): under wine in wine's wording ("Invalid data." for 13), and
+// with the blank that the flags leave in place of the text's line end.
+std::string Bracketed(platform::ErrorNumber error, const char* posixText) {
+#ifdef _WIN32
+    (void)posixText;
+    return linktest::FormatMessageText(error.value);
+#else
+    (void)error;
+    return posixText;
+#endif
+}
+
 TEST_F(TraceTest, LineHasFunctionLineMessageAndSystemText) {
     TraceError(412, "CPrinterIO::Send", kErrorDeviceNotConnected, "%s", "send");
     ASSERT_EQ(traces.size(), 1u);
-    EXPECT_EQ(traces[0], "CPrinterIO::Send() [412] send -[The device is not connected.]\n");
+    EXPECT_EQ(traces[0], "CPrinterIO::Send() [412] send -[" +
+                             Bracketed(kErrorDeviceNotConnected, "The device is not connected.") +
+                             "]\n");
 }
 
 // The text in the brackets comes from the system that produced the number:
@@ -39,7 +58,7 @@ class SystemTextTest : public TraceTest, public ::testing::WithParamInterface<Te
 TEST_P(SystemTextTest, BracketsHoldTheTextOfTheNumbersOrigin) {
     TraceError(7, "F", GetParam().number, "m");
     ASSERT_EQ(traces.size(), 1u);
-    EXPECT_EQ(traces[0], std::string("F() [7] m -[") + GetParam().text + "]\n");
+    EXPECT_EQ(traces[0], "F() [7] m -[" + Bracketed(GetParam().number, GetParam().text) + "]\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,8 +86,9 @@ TEST_F(TraceTest, FinishedMessageIsNotFormattedTwice) {
     TraceError(1, "F", kErrorInvalidData, "%s", "100% of %d bytes %s");
     TraceError(2, "F", kErrorInvalidData, "rate %d%%", 50);
     ASSERT_EQ(traces.size(), 2u);
-    EXPECT_EQ(traces[0], "F() [1] 100% of %d bytes %s -[The data is invalid.]\n");
-    EXPECT_EQ(traces[1], "F() [2] rate 50% -[The data is invalid.]\n");
+    const std::string invalid = Bracketed(kErrorInvalidData, "The data is invalid.");
+    EXPECT_EQ(traces[0], "F() [1] 100% of %d bytes %s -[" + invalid + "]\n");
+    EXPECT_EQ(traces[1], "F() [2] rate 50% -[" + invalid + "]\n");
 }
 
 TEST_F(TraceTest, WideMessageCarriesNonAsciiPathAsUtf8) {
@@ -95,10 +115,11 @@ TEST_F(TraceTest, TransferWithoutLinkTracesTheKindAndSendsNothing) {
     EXPECT_EQ(g_printerIO.Send(&byte, 1), 0);
     EXPECT_EQ(g_printerIO.Recv(&byte, 1), 0);
     ASSERT_EQ(traces.size(), 2u);
+    const std::string notConnected = Bracketed(kErrorDeviceNotConnected, "The device is not connected.");
     EXPECT_EQ(WithoutLineNumber(traces[0]),
-              "CPrinterIO::Send() [N] 通信経路種別=[0] -[The device is not connected.]\n");
+              "CPrinterIO::Send() [N] 通信経路種別=[0] -[" + notConnected + "]\n");
     EXPECT_EQ(WithoutLineNumber(traces[1]),
-              "CPrinterIO::Recv() [N] 通信経路種別=[0] -[The device is not connected.]\n");
+              "CPrinterIO::Recv() [N] 通信経路種別=[0] -[" + notConnected + "]\n");
     // An exchange without a link fails; nothing of it reaches the record.
     CommandBlock request{0x1C, 'Y', 51, nullptr};
     uint8_t buffer[51];

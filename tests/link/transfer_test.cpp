@@ -128,8 +128,8 @@ TEST_F(UsbTransferTest, OtherCodeInTheReplyFailsWithOneTrace) {
     // The number is the Windows constant for a bad command, with its Windows
     // text on every platform.
     EXPECT_EQ(WithoutLineNumber(traces[0]),
-              "CPrinterIO::SendRecv() [N] NAK応答（送信コード=[Z] 受信コード=[15]） -[The device "
-              "does not recognize the command.]\n");
+              linktest::TraceLine("CPrinterIO::SendRecv", "NAK応答（送信コード=[Z] 受信コード=[15]）",
+                                  kErrorBadCommand));
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);  // a protocol failure is not recorded
 }
 

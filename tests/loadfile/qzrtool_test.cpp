@@ -2,9 +2,6 @@
 // on sound files and on faulty ones.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +11,9 @@
 
 #include "tests/loadfile/load_file_builder.h"
 #include "tests/loadfile/shipped_file_checker.h"
+#include "tests/support/build_path.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef QZRTOOL_PATH
 #error "QZRTOOL_PATH must name the built qzrtool"
@@ -31,38 +31,47 @@ struct ToolRun {
     std::string output;
 };
 
-ToolRun RunTool(const std::string& arguments) {
-    const std::string command = std::string("'") + QZRTOOL_PATH + "' " + arguments + " 2>&1";
-    ToolRun run{-1, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    return run;
+// The arguments of a command line as a shell splits them: at blanks, with
+// '...' quoting (the form every call below uses).
+std::vector<std::string> Arguments(const std::string& line) {
+    std::vector<std::string> args;
+    std::string arg;
+    bool inArg = false, quoted = false;
+    for (char c : line) {
+        if (c == '\'') {
+            quoted = !quoted;
+            inArg = true;
+        } else if (c == ' ' && !quoted) {
+            if (inArg) args.push_back(arg);
+            arg.clear();
+            inArg = false;
+        } else {
+            arg += c;
+            inArg = true;
+        }
+    }
+    if (inArg) args.push_back(arg);
+    return args;
 }
 
-// The current test's name as one folder name: a parameterised test's name
-// holds a '/', which would leave a parent folder behind after TearDown.
-inline std::string FlatTestName() {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return name;
+ToolRun RunTool(const std::string& arguments) {
+    std::vector<std::string> argv = Arguments(arguments);
+    argv.insert(argv.begin(), testsupport::BuildPath(QZRTOOL_PATH));
+    testsupport::ChildOptions options;
+    options.input = testsupport::ChildOptions::Input::kNull;
+    testsupport::CChildProcess tool(argv, options);
+    ToolRun run{-1, {}};
+    if (!tool.started()) return run;
+    const int status = tool.Wait(60000);
+    run.output = tool.out() + tool.err();
+    // A signal (128 and up on POSIX) or an exception (a negative NTSTATUS
+    // on Windows) ended it: no normal end.
+    run.exitCode = status >= 0 && status < 128 ? status : -1;
+    return run;
 }
 
 class Qzrtool : public testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("quillon-qzrtool-" + std::to_string(::getpid()) + "-" +
-                 FlatTestName());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-
     std::string Write(const char* name, const std::vector<uint8_t>& bytes) const {
         const std::string path = (m_dir / name).string();
         std::ofstream(path, std::ios::binary)
@@ -71,7 +80,8 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_dir;
+    testsupport::CTempDir m_tempDir{"quillon-qzrtool"};
+    const std::filesystem::path& m_dir = m_tempDir.path();
 };
 
 std::vector<uint8_t> ReadAll(const std::string& path) {

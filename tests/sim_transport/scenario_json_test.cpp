@@ -7,6 +7,7 @@
 
 #include "sim/transport/scenario_json.h"
 #include "tests/sim_transport/frames.h"
+#include "tests/support/process_env.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ class ScenarioFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path = std::filesystem::temp_directory_path() /
-               ("scenario-" + std::to_string(::getpid()) + ".json");
+               ("scenario-" + std::to_string(testsupport::CurrentProcessId()) + ".json");
     }
     void TearDown() override { std::filesystem::remove(path); }
     std::filesystem::path path;

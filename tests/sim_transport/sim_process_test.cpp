@@ -11,9 +11,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/transport/unique_fd.h"
 #include "tests/sim_transport/frames.h"
 #include "tests/sim_transport/sim_process.h"
 #include "tests/sim_transport/socket_client.h"
+#include "tests/support/loopback.h"
+#include "tests/support/process_env.h"
 
 namespace fs = std::filesystem;
 
@@ -53,7 +56,7 @@ class SimProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() /
-              ("zkq870-sim-test-" + std::to_string(::getpid()) + "-" +
+              ("zkq870-sim-test-" + std::to_string(testsupport::CurrentProcessId()) + "-" +
                FlatTestName());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -251,17 +254,18 @@ TEST_F(SimProcessTest, TcpRunEndsByItselfAfterTheRestartWithASummary) {
     ASSERT_GT(port, 0);
 
     {
-        sim::UniqueFd c = simtest::TcpConnect(static_cast<uint16_t>(port));
+        testsupport::UniqueSocket c = testsupport::ConnectLoopback(static_cast<uint16_t>(port));
         ASSERT_TRUE(c);
-        CancelMaintenance(c.get());
+        CancelMaintenance(static_cast<int>(c.get()));
     }
     // Back on the port after the restart (the port refuses until then).
     std::vector<uint8_t> r;
     bool answered = false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
     while (!answered && std::chrono::steady_clock::now() < end) {
-        sim::UniqueFd c = simtest::TcpConnectWithin(static_cast<uint16_t>(port), kWaitMs);
-        answered = c && Exchange(c.get(), simtest::FsY(), &r) == ReadEnd::kComplete;
+        testsupport::UniqueSocket c =
+            testsupport::ConnectLoopbackWithin(static_cast<uint16_t>(port), kWaitMs);
+        answered = c && Exchange(static_cast<int>(c.get()), simtest::FsY(), &r) == ReadEnd::kComplete;
     }
     ASSERT_TRUE(answered);
     EXPECT_EQ(simtest::Text(r, 6 + 42, 8), "ZKQ00001");

@@ -1,5 +1,7 @@
-// A small blocking loopback client for the transport tests, with bounded
-// waits everywhere.
+// POSIX descriptors for the tests of the POSIX-only transports (the UDP
+// responder, zkq870-sim's pty node): a loopback address, and reading with
+// a bound from a socket or a terminal. TCP clients use
+// tests/support/loopback.h.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,13 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 #include <vector>
-
-#include "sim/transport/unique_fd.h"
 
 namespace simtest {
 
@@ -24,37 +24,6 @@ inline sockaddr_in Loopback(uint16_t port) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
     return a;
-}
-
-// Connects to 127.0.0.1:port; an invalid fd with *err on failure.
-inline sim::UniqueFd TcpConnect(uint16_t port, int* err = nullptr) {
-    sim::UniqueFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in a = Loopback(port);
-    if (::connect(s.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        if (err) *err = errno;
-        return sim::UniqueFd();
-    }
-    return s;
-}
-
-// Keeps trying to connect until it succeeds or timeoutMs pass.
-inline sim::UniqueFd TcpConnectWithin(uint16_t port, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        sim::UniqueFd s = TcpConnect(port);
-        if (s || std::chrono::steady_clock::now() >= end) return s;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-inline bool SendAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 enum class ReadEnd { kComplete, kTimeout, kClosed, kError };

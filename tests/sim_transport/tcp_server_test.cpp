@@ -7,11 +7,15 @@
 #include "sim/transport/printer_host.h"
 #include "sim/transport/tcp_server.h"
 #include "tests/sim_transport/frames.h"
-#include "tests/sim_transport/socket_client.h"
+#include "tests/support/loopback.h"
 
 namespace {
 
-using simtest::ReadEnd;
+using testsupport::ReadEnd;
+using testsupport::ReadExactly;
+using testsupport::SendAll;
+using testsupport::Socket;
+using testsupport::UniqueSocket;
 
 constexpr int kWaitMs = 3000;  // bound on every wait; normally milliseconds
 
@@ -31,9 +35,9 @@ protected:
     }
 
     // One FS Y exchange on fd: the 57 reply bytes.
-    ReadEnd SystemInfo(int fd, std::vector<uint8_t>* reply) {
-        if (!simtest::SendAll(fd, simtest::FsY())) return ReadEnd::kClosed;
-        return simtest::ReadExactly(fd, 57, reply, kWaitMs);
+    ReadEnd SystemInfo(Socket fd, std::vector<uint8_t>* reply) {
+        if (!SendAll(fd, simtest::FsY())) return ReadEnd::kClosed;
+        return ReadExactly(fd, 57, reply, kWaitMs);
     }
 
     std::unique_ptr<sim::VirtualPrinter> printer;
@@ -43,7 +47,7 @@ protected:
 
 TEST_F(TcpServerTest, AnswersSystemInformationOverLoopback) {
     Serve();
-    sim::UniqueFd c = simtest::TcpConnect(server->port());
+    UniqueSocket c = testsupport::ConnectLoopback(server->port());
     ASSERT_TRUE(c);
     std::vector<uint8_t> r;
     ASSERT_EQ(SystemInfo(c.get(), &r), ReadEnd::kComplete);
@@ -62,19 +66,19 @@ TEST_F(TcpServerTest, AnswersSystemInformationOverLoopback) {
 
 TEST_F(TcpServerTest, ServesOneClientAtATime) {
     Serve();
-    sim::UniqueFd first = simtest::TcpConnect(server->port());
+    UniqueSocket first = testsupport::ConnectLoopback(server->port());
     ASSERT_TRUE(first);
     std::vector<uint8_t> r;
     ASSERT_EQ(SystemInfo(first.get(), &r), ReadEnd::kComplete);
 
     // A second client waits in the queue without an answer ...
-    sim::UniqueFd second = simtest::TcpConnect(server->port());
+    UniqueSocket second = testsupport::ConnectLoopback(server->port());
     ASSERT_TRUE(second);
-    ASSERT_TRUE(simtest::SendAll(second.get(), simtest::FsY()));
-    EXPECT_EQ(simtest::ReadExactly(second.get(), 57, &r, 150), ReadEnd::kTimeout);
+    ASSERT_TRUE(SendAll(second.get(), simtest::FsY()));
+    EXPECT_EQ(ReadExactly(second.get(), 57, &r, 150), ReadEnd::kTimeout);
     // ... and is served once the first one leaves.
     first.Reset();
-    ASSERT_EQ(simtest::ReadExactly(second.get(), 57, &r, kWaitMs), ReadEnd::kComplete);
+    ASSERT_EQ(ReadExactly(second.get(), 57, &r, kWaitMs), ReadEnd::kComplete);
     EXPECT_EQ(r[1], 'Y');
     EXPECT_EQ(server->accepted(), 2u);
 }
@@ -89,7 +93,7 @@ TEST_F(TcpServerTest, DroppedLinkClosesTheClientRefusesConnectionsThenReturns) {
     Serve(s);
     const uint16_t port = server->port();
 
-    sim::UniqueFd c = simtest::TcpConnect(port);
+    UniqueSocket c = testsupport::ConnectLoopback(port);
     ASSERT_TRUE(c);
     std::vector<uint8_t> r;
     ASSERT_EQ(SystemInfo(c.get(), &r), ReadEnd::kComplete);
@@ -97,10 +101,10 @@ TEST_F(TcpServerTest, DroppedLinkClosesTheClientRefusesConnectionsThenReturns) {
     EXPECT_EQ(SystemInfo(c.get(), &r), ReadEnd::kClosed);
 
     int err = 0;
-    EXPECT_FALSE(simtest::TcpConnect(port, &err));
-    EXPECT_EQ(err, ECONNREFUSED);
+    EXPECT_FALSE(testsupport::ConnectLoopback(port, &err));
+    EXPECT_EQ(err, sim::net::kErrorConnectionRefused);
 
-    sim::UniqueFd again = simtest::TcpConnectWithin(port, kWaitMs);
+    UniqueSocket again = testsupport::ConnectLoopbackWithin(port, kWaitMs);
     ASSERT_TRUE(again);
     const auto away = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now() - dropped)
@@ -120,11 +124,11 @@ TEST_F(TcpServerTest, SilentPrinterKeepsTheConnectionButNeverAnswers) {
     f.action = sim::FaultAction::kSilent;
     s.faults.push_back(f);
     Serve(s);
-    sim::UniqueFd c = simtest::TcpConnect(server->port());
+    UniqueSocket c = testsupport::ConnectLoopback(server->port());
     ASSERT_TRUE(c);
-    ASSERT_TRUE(simtest::SendAll(c.get(), simtest::FsY()));
+    ASSERT_TRUE(SendAll(c.get(), simtest::FsY()));
     std::vector<uint8_t> r;
-    EXPECT_EQ(simtest::ReadExactly(c.get(), 6, &r, 200), ReadEnd::kTimeout);
+    EXPECT_EQ(ReadExactly(c.get(), 6, &r, 200), ReadEnd::kTimeout);
     EXPECT_EQ(server->closedByPrinter(), 0u);
 }
 

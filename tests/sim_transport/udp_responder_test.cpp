@@ -5,6 +5,7 @@
 
 #include "sim/transport/printer_host.h"
 #include "sim/transport/udp_responder.h"
+#include "sim/transport/unique_fd.h"
 #include "tests/sim_transport/frames.h"
 #include "tests/sim_transport/socket_client.h"
 

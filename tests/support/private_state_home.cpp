@@ -1,36 +1,32 @@
 // Every test process that runs the update engine keeps the printers' ST
-// archive in a state folder of its own ($XDG_STATE_HOME, also inherited by
-// the processes a test starts), removed when the process ends: tests never
-// write into the user's own archive.
+// archive in a state folder of its own, removed when the process ends:
+// tests never write into the user's own archive. The folder is the state
+// folder the platform reports in this process, and $XDG_STATE_HOME, which
+// the processes a test starts inherit (the POSIX programs read it).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
+#include <memory>
+
+#include "platform/state_files.h"
+#include "tests/support/process_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 class PrivateStateHome : public ::testing::Environment {
 public:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quillon-state.XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()) == nullptr) {
-            FAIL() << "no private state folder";
-        }
-        m_dir = buffer.data();
-        ::setenv("XDG_STATE_HOME", m_dir.c_str(), 1);
+        m_dir = std::make_unique<testsupport::CTempDir>("quillon-state");
+        testsupport::SetEnv("XDG_STATE_HOME", m_dir->string());
+        platform::SetUserStateDirectoryForTest(m_dir->string());
     }
     void TearDown() override {
-        std::error_code ec;
-        if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ec);
+        platform::SetUserStateDirectoryForTest("");
+        m_dir.reset();
     }
 
 private:
-    std::string m_dir;
+    std::unique_ptr<testsupport::CTempDir> m_dir;
 };
 
 [[maybe_unused]] ::testing::Environment* const kPrivateStateHome =

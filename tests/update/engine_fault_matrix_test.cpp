@@ -212,8 +212,10 @@ std::string Token(const sim::Frame& f) {
 
 std::string Tail(const std::vector<sim::Frame>& frames, size_t from) {
     std::string out;
-    for (size_t k = from; k < frames.size(); ++k)
-        out += (out.empty() ? "" : " ") + Token(frames[k]);
+    for (size_t k = from; k < frames.size(); ++k) {
+        if (!out.empty()) out += ' ';
+        out += Token(frames[k]);
+    }
     return out;
 }
 

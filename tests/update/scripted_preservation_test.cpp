@@ -105,8 +105,13 @@ TEST_F(ScriptedPreservation, ReadBackMustMatchThePrintersChecksum) {
             EXPECT_EQ(errors.category, 0);
         } else {
             EXPECT_EQ(r, 0);
-            std::ifstream in(backup, std::ios::binary);
-            const Bytes saved{std::istreambuf_iterator<char>(in), {}};
+            Bytes saved;
+            {
+                // Closed before the file is removed (Windows refuses to
+                // remove an open file).
+                std::ifstream in(backup, std::ios::binary);
+                saved.assign(std::istreambuf_iterator<char>(in), {});
+            }
             EXPECT_EQ(saved, data);
             // The placeholder in the image now holds the printer's data.
             EXPECT_TRUE(std::equal(data.begin(), data.end(), ctx->image.Data(1)));

@@ -3,7 +3,10 @@
 //
 // What the reader does, on every platform:
 //   - the file is UTF-16 (little- or big-endian) when it starts with the
-//     matching byte-order mark, else UTF-8 (with or without its mark);
+//     matching byte-order mark, else UTF-8 (with or without its mark) on
+//     POSIX; on Windows the system reads a file without a mark in the ANSI
+//     code page (as GetPrivateProfileStringW does), so Japanese text there
+//     needs UTF-16;
 //   - lines end at CR or LF; leading blanks of a line are skipped; a line
 //     that starts with ';' is a comment;
 //   - "[name]" opens a section; section and key names compare without

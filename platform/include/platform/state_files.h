@@ -15,6 +15,10 @@ namespace platform {
 // application data folder (%LOCALAPPDATA%). False when there is none.
 bool UserStateDirectory(std::string* dir);
 
+// Tests: the state folder to report instead of the user's own (for every
+// caller in this process); an empty text restores the user's own.
+void SetUserStateDirectoryForTest(const std::string& dir);
+
 // Creates dir and every missing folder above it, each new one open to the
 // user only (0700 on POSIX); folders that exist are left as they are. True
 // when dir exists as a folder afterwards; false with *error otherwise.
