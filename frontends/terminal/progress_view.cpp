@@ -74,7 +74,7 @@ void TerminalProgress::OnPrinterBack(const char version[4]) {
 }
 
 void TerminalProgress::OnArchived(const std::string& path) {
-    Line("update: the printer's ST data is archived in " + path);
+    Line(Format(_("update: the printer's ST data is archived in %s"), path.c_str()));
 }
 
 void TerminalProgress::OnTransferPlan(uint32_t sections, uint32_t blocks, uint64_t bytes) {

@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
-#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "frontends/terminal/translation.h"
@@ -78,13 +78,11 @@ CSignalGuard::CSignalGuard(const char* notice) {
     memcpy(g_notice, notice, g_noticeLength);
     // Opened now: a handler may not look for them.
     g_devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    g_ttyFd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    struct stat tty {}, err {};
-    if (g_ttyFd >= 0 && ::fstat(g_ttyFd, &tty) == 0 && ::fstat(STDERR_FILENO, &err) == 0 &&
-        S_ISCHR(err.st_mode) && err.st_rdev == tty.st_rdev) {
-        ::close(g_ttyFd);  // standard error is the terminal already
-        g_ttyFd = -1;
-    }
+    // Standard error is the controlling terminal when it is a terminal of
+    // this process's session; the notice then goes there once.
+    const bool stderrIsTheTerminal =
+        ::isatty(STDERR_FILENO) == 1 && ::tcgetsid(STDERR_FILENO) == ::getsid(0);
+    if (!stderrIsTheTerminal) g_ttyFd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
 
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;

@@ -126,6 +126,29 @@ TEST_F(StArchive, AnArchiveThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
     EXPECT_TRUE(std::filesystem::is_regular_file(cwd.path() / "plain"));
 }
 
+#ifdef __linux__
+TEST_F(StArchive, AnArchiveFileThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
+    // The folder exists, but no file can be made in it (not even by root).
+    UpdateOptions options;
+    options.archiveFolder = "/proc";
+    sim::Scenario scenario;
+    scenario.layout = 5;  // the update would write ST
+    scenario.flashErase = true;
+    Start(scenario);
+    const Bytes original = PrinterSt();
+
+    EXPECT_EQ(Run(options), 4);
+    EXPECT_EQ(errors.category, 0x54);
+    EXPECT_NE(errors.detail, 0u);
+    for (char letter : {'I', 'Q', 'R', 'S', 'N', 'B'})
+        EXPECT_EQ(CountFrames(frames(), letter, preamble), 0u) << "GS " << letter << " was sent";
+    EXPECT_EQ(CountFrames(frames(), 'C', preamble), 1u);
+    EXPECT_EQ(PrinterSt(), original);
+    EXPECT_TRUE(report.archived.empty());
+    EXPECT_FALSE(report.stWriteBegun);
+}
+#endif
+
 // A failure once the ST area may have been opened for writing.
 struct StWriteFault {
     const char* name;
