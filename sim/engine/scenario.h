@@ -41,6 +41,16 @@ struct Fault {
     uint32_t extraBytes = 16;
 };
 
+// A fault on the occurrence-th GS frame with this letter.
+inline Fault GsFault(char letter, uint32_t occurrence, FaultAction action) {
+    Fault f;
+    f.introducer = 0x1D;
+    f.letter = static_cast<uint8_t>(letter);
+    f.occurrence = occurrence;
+    f.action = action;
+    return f;
+}
+
 struct Scenario {
     // FS Y: 51 bytes; the firmware version in bytes 38 to 41 and the
     // identifier in bytes 42 to 49 are kept in step with `version` and

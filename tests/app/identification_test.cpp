@@ -93,13 +93,7 @@ protected:
         if (name == "maintenance_failed") s.startCondition = 0x80;
         Printer(s);
     }
-    static sim::Fault Nak(char letter) {
-        sim::Fault f;
-        f.introducer = 0x1D;
-        f.letter = static_cast<uint8_t>(letter);
-        f.action = sim::FaultAction::kNak;
-        return f;
-    }
+    static sim::Fault Nak(char letter) { return sim::GsFault(letter, 1, sim::FaultAction::kNak); }
 };
 
 TEST_P(IdentificationFailureTest, EndsWithItsMessage) {

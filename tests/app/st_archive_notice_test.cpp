@@ -15,14 +15,7 @@ namespace {
 using platform::kIdNo;
 using platform::kIdOk;
 
-sim::Fault GsFault(char letter, uint32_t occurrence, sim::FaultAction action) {
-    sim::Fault f;
-    f.introducer = 0x1D;
-    f.letter = static_cast<uint8_t>(letter);
-    f.occurrence = occurrence;
-    f.action = action;
-    return f;
-}
+using sim::GsFault;
 
 class StArchiveNotice : public AppTest {
 protected:

@@ -20,14 +20,7 @@ using platform::kIdYes;
 
 constexpr uint32_t kYesNo = platform::kMbYesNo | platform::kMbIconExclamation;  // 0x34
 
-sim::Fault GsFault(char letter, uint32_t occurrence, sim::FaultAction action) {
-    sim::Fault f;
-    f.introducer = 0x1D;
-    f.letter = static_cast<uint8_t>(letter);
-    f.occurrence = occurrence;
-    f.action = action;
-    return f;
-}
+using sim::GsFault;
 
 class UpdateCommandTest : public AppTest {
 protected:

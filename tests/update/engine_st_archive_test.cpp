@@ -103,11 +103,29 @@ TEST_F(StArchive, AReadBackOfTheSameDataAddsNoSecondFile) {
     EXPECT_EQ(PrinterSt(), sim::DefaultAreas()[1].data);
 }
 
-TEST_F(StArchive, AnArchiveThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
-    // The folder would lie below a regular file.
-    std::ofstream(cwd.path() / "plain") << "not a folder";
+// The archive cannot be had: its folder cannot be made (0x53), or no file
+// can be written in it (0x54). Either ends the run before anything is
+// written into the printer.
+struct ArchiveFailure {
+    const char* name;
+    uint8_t category;
+};
+
+void PrintTo(const ArchiveFailure& c, std::ostream* os) { *os << c.name; }
+
+class UnwritableArchive : public StArchive, public ::testing::WithParamInterface<ArchiveFailure> {};
+
+TEST_P(UnwritableArchive, EndsTheRunBeforeAnyWrite) {
     UpdateOptions options;
-    options.archiveFolder = (cwd.path() / "plain" / "st").string();
+    if (GetParam().category == 0x53) {
+        // The folder would lie below a regular file.
+        std::ofstream(cwd.path() / "plain") << "not a folder";
+        options.archiveFolder = (cwd.path() / "plain" / "st").string();
+    } else {
+        // The folder exists, but no file can be made in it (not even by
+        // root).
+        options.archiveFolder = "/proc";
+    }
     sim::Scenario scenario;
     scenario.layout = 5;  // the update would write ST
     scenario.flashErase = true;
@@ -115,7 +133,7 @@ TEST_F(StArchive, AnArchiveThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
     const Bytes original = PrinterSt();
 
     EXPECT_EQ(Run(options), 4);
-    EXPECT_EQ(errors.category, 0x53);
+    EXPECT_EQ(errors.category, GetParam().category);
     EXPECT_NE(errors.detail, 0u);
     for (char letter : {'I', 'Q', 'R', 'S', 'N', 'B'})
         EXPECT_EQ(CountFrames(frames(), letter, preamble), 0u) << "GS " << letter << " was sent";
@@ -123,31 +141,19 @@ TEST_F(StArchive, AnArchiveThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
     EXPECT_EQ(PrinterSt(), original);
     EXPECT_TRUE(report.archived.empty());
     EXPECT_FALSE(report.stWriteBegun);
-    EXPECT_TRUE(std::filesystem::is_regular_file(cwd.path() / "plain"));
+    if (GetParam().category == 0x53) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(cwd.path() / "plain"));
+    }
 }
 
+INSTANTIATE_TEST_SUITE_P(Causes, UnwritableArchive,
+                         ::testing::Values(ArchiveFailure{"FolderCannotBeMade", 0x53}
 #ifdef __linux__
-TEST_F(StArchive, AnArchiveFileThatCannotBeWrittenEndsTheRunBeforeAnyWrite) {
-    // The folder exists, but no file can be made in it (not even by root).
-    UpdateOptions options;
-    options.archiveFolder = "/proc";
-    sim::Scenario scenario;
-    scenario.layout = 5;  // the update would write ST
-    scenario.flashErase = true;
-    Start(scenario);
-    const Bytes original = PrinterSt();
-
-    EXPECT_EQ(Run(options), 4);
-    EXPECT_EQ(errors.category, 0x54);
-    EXPECT_NE(errors.detail, 0u);
-    for (char letter : {'I', 'Q', 'R', 'S', 'N', 'B'})
-        EXPECT_EQ(CountFrames(frames(), letter, preamble), 0u) << "GS " << letter << " was sent";
-    EXPECT_EQ(CountFrames(frames(), 'C', preamble), 1u);
-    EXPECT_EQ(PrinterSt(), original);
-    EXPECT_TRUE(report.archived.empty());
-    EXPECT_FALSE(report.stWriteBegun);
-}
+                                           ,
+                                           ArchiveFailure{"FileCannotBeWritten", 0x54}
 #endif
+                                           ),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A failure once the ST area may have been opened for writing.
 struct StWriteFault {
@@ -158,14 +164,6 @@ struct StWriteFault {
 
 void PrintTo(const StWriteFault& c, std::ostream* os) { *os << c.name; }
 
-sim::Fault At(char letter, uint32_t occurrence, sim::FaultAction action) {
-    sim::Fault f;
-    f.introducer = 0x1D;
-    f.letter = static_cast<uint8_t>(letter);
-    f.occurrence = occurrence;
-    f.action = action;
-    return f;
-}
 
 class StWriteFailure : public StArchive, public ::testing::WithParamInterface<StWriteFault> {
 protected:
@@ -215,12 +213,12 @@ TEST_P(StWriteFailure, LeavesThePrinterDataOnThePrinterOrInTheArchive) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, StWriteFailure,
     ::testing::Values(
-        StWriteFault{"StBlockRefused", At('R', 4, sim::FaultAction::kNak), true},
-        StWriteFault{"LinkDroppedAtTheStBlock", At('R', 4, sim::FaultAction::kDrop), true},
-        StWriteFault{"StCommitRefused", At('S', 2, sim::FaultAction::kNak), true},
-        StWriteFault{"PrinterSilentAtTheStSection", At('Q', 2, sim::FaultAction::kSilent), true},
-        StWriteFault{"LinkDroppedAfterTheImageTable", At('Q', 1, sim::FaultAction::kDrop), true},
-        StWriteFault{"ImageTableRefused", At('I', 1, sim::FaultAction::kNak), false}),
+        StWriteFault{"StBlockRefused", sim::GsFault('R', 4, sim::FaultAction::kNak), true},
+        StWriteFault{"LinkDroppedAtTheStBlock", sim::GsFault('R', 4, sim::FaultAction::kDrop), true},
+        StWriteFault{"StCommitRefused", sim::GsFault('S', 2, sim::FaultAction::kNak), true},
+        StWriteFault{"PrinterSilentAtTheStSection", sim::GsFault('Q', 2, sim::FaultAction::kSilent), true},
+        StWriteFault{"LinkDroppedAfterTheImageTable", sim::GsFault('Q', 1, sim::FaultAction::kDrop), true},
+        StWriteFault{"ImageTableRefused", sim::GsFault('I', 1, sim::FaultAction::kNak), false}),
     [](const ::testing::TestParamInfo<StWriteFault>& info) { return std::string(info.param.name); });
 
 }  // namespace
