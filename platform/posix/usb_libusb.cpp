@@ -46,6 +46,8 @@ namespace {
 
 // Bytes read from the device at a time: whole packets, as many as fit.
 constexpr uint32_t kReadChunk = 64 * 1024;
+// Bytes written at a time, as on Windows.
+constexpr uint32_t kMaxWriteBytes = 1u << 20;
 
 struct ContextDeleter {
     void operator()(libusb_context* c) const { libusb_exit(c); }
@@ -183,10 +185,15 @@ std::unique_ptr<CLibusbPrinter> CLibusbPrinter::Open(uint8_t bus, uint8_t addres
 bool CLibusbPrinter::Write(const void* data, uint32_t n, uint32_t* done, unsigned long* error) {
     Parts& p = *m_parts;
     int sent = 0;
+    // At most kMaxWriteBytes at a time, each within the write limit: a
+    // printer that stops taking data fails the write instead of holding
+    // the updater for ever. Bytes that moved before the limit ran out
+    // count (the link sends the rest).
+    const uint32_t length = n < kMaxWriteBytes ? n : kMaxWriteBytes;
     const int r = libusb_bulk_transfer(p.handle, p.out,
                                        static_cast<unsigned char*>(const_cast<void*>(data)),
-                                       static_cast<int>(n), &sent, 0);
-    if (r != 0) {
+                                       static_cast<int>(length), &sent, UsbWriteTimeoutMs());
+    if (r != 0 && !(r == LIBUSB_ERROR_TIMEOUT && sent > 0)) {
         // A stalled endpoint stays stalled until the host clears it.
         if (r == LIBUSB_ERROR_PIPE) libusb_clear_halt(p.handle, p.out);
         *error = ErrnoForLibusb(r);

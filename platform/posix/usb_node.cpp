@@ -1,5 +1,12 @@
 // The printer-class device node (/dev/usb/lpN, or the virtual printer's
-// pseudo-terminal): synchronous reads and writes on its descriptor.
+// pseudo-terminal): reads and writes on its descriptor.
+//
+// The descriptor is non-blocking and every transfer waits in poll() with a
+// limit: a blocking write to the printer driver waits for ever for a
+// printer that stops taking data, and an updater stuck there in the middle
+// of a firmware write could never reach its failure path. A read waits at
+// most UsbReadTimeoutMs() for data, a write at most UsbWriteTimeoutMs() for
+// the device to take its first byte; both fail with ETIMEDOUT after that.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,10 +25,26 @@ int64_t NowMs() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// Waits until fd is ready for events or deadline passes: 1 ready (events
+// in *revents), 0 out of time, -1 failed (errno).
+int WaitReady(int fd, short events, int64_t deadline, short* revents) {
+    pollfd p{fd, events, 0};
+    for (;;) {
+        const int64_t left = deadline - NowMs();
+        const int r = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
+        if (r > 0) {
+            *revents = p.revents;
+            return 1;
+        }
+        if (r == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
 }  // namespace
 
 bool OpenNode(const std::string& path, int* fd, unsigned long* error) {
-    const int d = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int d = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (d < 0) {
         *error = static_cast<unsigned long>(errno);
         return false;
@@ -38,6 +61,7 @@ bool OpenNode(const std::string& path, int* fd, unsigned long* error) {
 }
 
 bool NodeWrite(int fd, const void* data, uint32_t n, uint32_t* done, unsigned long* error) {
+    const int64_t deadline = NowMs() + UsbWriteTimeoutMs();
     for (;;) {
         const ssize_t r = write(fd, data, n);
         if (r >= 0) {
@@ -45,32 +69,43 @@ bool NodeWrite(int fd, const void* data, uint32_t n, uint32_t* done, unsigned lo
             return true;
         }
         if (errno == EINTR) continue;
-        *error = static_cast<unsigned long>(errno);
-        return false;
-    }
-}
-
-// Waits at most UsbReadTimeoutMs() (30 s) for data: a printer that stops
-// answering must not hang the updater for ever.
-bool NodeRead(int fd, void* data, uint32_t n, uint32_t* done, unsigned long* error) {
-    pollfd p{fd, POLLIN, 0};
-    const int64_t deadline = NowMs() + UsbReadTimeoutMs();
-    for (;;) {
-        const int64_t left = deadline - NowMs();
-        const int r = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
-        if (r > 0) break;
-        if (r == 0) {
-            *error = ETIMEDOUT;
-            return false;
-        }
-        if (errno != EINTR) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
             *error = static_cast<unsigned long>(errno);
             return false;
         }
+        // The device still holds earlier bytes: wait until it takes more.
+        short revents = 0;
+        const int ready = WaitReady(fd, POLLOUT, deadline, &revents);
+        if (ready == 0) {
+            *error = ETIMEDOUT;
+            return false;
+        }
+        if (ready < 0) {
+            *error = static_cast<unsigned long>(errno);
+            return false;
+        }
+        if ((revents & POLLOUT) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            *error = ENODEV;  // the device went away while it held our bytes
+            return false;
+        }
     }
+}
+
+bool NodeRead(int fd, void* data, uint32_t n, uint32_t* done, unsigned long* error) {
+    const int64_t deadline = NowMs() + UsbReadTimeoutMs();
     for (;;) {
+        short revents = 0;
+        const int ready = WaitReady(fd, POLLIN, deadline, &revents);
+        if (ready == 0) {
+            *error = ETIMEDOUT;
+            return false;
+        }
+        if (ready < 0) {
+            *error = static_cast<unsigned long>(errno);
+            return false;
+        }
         const ssize_t r = read(fd, data, n);
-        if (r == 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+        if (r == 0 && (revents & (POLLHUP | POLLERR)) != 0) {
             // The other side hung up (a pseudo-terminal whose printer went
             // away): that is a printer gone, not an empty packet.
             *error = ENODEV;
@@ -81,6 +116,13 @@ bool NodeRead(int fd, void* data, uint32_t n, uint32_t* done, unsigned long* err
             return true;
         }
         if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                *error = ENODEV;
+                return false;
+            }
+            continue;  // readiness without data yet: wait again
+        }
         *error = static_cast<unsigned long>(errno);
         return false;
     }

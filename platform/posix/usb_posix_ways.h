@@ -34,8 +34,9 @@ std::string UsbfsPath(unsigned bus, unsigned address);
 
 // The printer-class node (usb_node.cpp): descriptors of the node itself.
 bool OpenNode(const std::string& path, int* fd, unsigned long* error);
+// A write waits at most UsbWriteTimeoutMs() for the device to take its
+// first byte, a read at most UsbReadTimeoutMs() for data.
 bool NodeWrite(int fd, const void* data, uint32_t n, uint32_t* done, unsigned long* error);
-// Waits at most UsbReadTimeoutMs() for data.
 bool NodeRead(int fd, void* data, uint32_t n, uint32_t* done, unsigned long* error);
 void CloseNode(int fd);
 
@@ -55,7 +56,9 @@ public:
     CLibusbPrinter(const CLibusbPrinter&) = delete;
     CLibusbPrinter& operator=(const CLibusbPrinter&) = delete;
 
-    // One bulk OUT transfer of the n bytes; no time limit.
+    // One bulk OUT transfer of up to 1 MiB of the n bytes; *done says how
+    // many moved. Fails with ETIMEDOUT when the printer took none of them
+    // within UsbWriteTimeoutMs().
     bool Write(const void* data, uint32_t n, uint32_t* done, unsigned long* error);
     // Bytes the printer sent, at most n. The device is read in whole
     // packets (a read shorter than the printer's packet would overflow),

@@ -156,6 +156,29 @@ TEST_F(LibusbLinkTest, StalledReadFailsAsAStallAndTheHaltIsCleared) {
     EXPECT_EQ(SystemInfo(&info), 51);
 }
 
+// A printer that takes no more data: the write gives up after its limit
+// (shortened here) and fails into the record as a write, traced once;
+// nothing is left waiting on the device.
+TEST_F(LibusbLinkTest, WriteThatThePrinterNeverTakesTimesOut) {
+    Start();
+    ASSERT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 1);
+    bridge->HoldOut();
+    platform::SetUsbWriteTimeoutForTest(300);
+    const uint8_t frame[6] = {0x1C, 'Y', 0, 0, 0, 51};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(g_printerIO.Send(frame, 6), -1);
+    const double seconds = SecondsSince(start);
+    platform::SetUsbWriteTimeoutForTest(0);
+    EXPECT_GE(seconds, 0.25);
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(g_printerIO.m_errorCategory, kErrUsbWrite);
+    EXPECT_EQ(g_printerIO.m_errorDetail, static_cast<uint32_t>(ETIMEDOUT));
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(WithoutLineNumber(traces[0]),
+              "CPrinterIO::Send() [N] WriteFile -[Connection timed out]\n");
+    g_printerIO.Close();
+}
+
 TEST_F(LibusbLinkTest, WriteToAnUnpluggedPrinterFailsAsAWrite) {
     Start();
     ASSERT_EQ(g_printerIO.Open(0x5B7D, 0x0023, -1), 1);

@@ -13,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <set>
@@ -57,7 +58,8 @@ struct Urb {
 
 // What the handler keeps per open device file.
 struct ClientState {
-    std::deque<Urb> waitingIn;  // bulk IN transfers with no data yet
+    std::deque<Urb> waitingIn;   // bulk IN transfers with no data yet
+    std::deque<Urb> waitingOut;  // bulk OUT transfers the printer does not take
     std::deque<Urb> reapable;   // completed, for the client to reap
 };
 
@@ -76,6 +78,7 @@ struct CUsbBridge::Impl {
     unsigned emptyPackets = 0;
     unsigned emptyLeft = 0;  // zero-length packets still due before this reply
     bool inStalled = false;
+    bool outHeld = false;
     unsigned haltsCleared = 0;
     bool originSet = false;
     uint32_t lastMs = 0;
@@ -108,6 +111,7 @@ struct CUsbBridge::Impl {
                 continue;
             }
             for (Urb& u : it->second.waitingIn) g_object_unref(u.data);
+            for (Urb& u : it->second.waitingOut) g_object_unref(u.data);
             for (Urb& u : it->second.reapable) g_object_unref(u.data);
             g_object_unref(it->first);
             it = clients.erase(it);
@@ -136,11 +140,13 @@ struct CUsbBridge::Impl {
         for (auto& [client, state] : clients) {
             const char* devnode = umockdev_ioctl_client_get_devnode(client);
             if (devnode == nullptr || node != devnode) continue;
-            for (Urb& u : state.waitingIn) {
-                Complete(u, -ENODEV, 0);
-                state.reapable.push_back(u);
+            for (std::deque<Urb>* waiting : {&state.waitingIn, &state.waitingOut}) {
+                for (Urb& u : *waiting) {
+                    Complete(u, -ENODEV, 0);
+                    state.reapable.push_back(u);
+                }
+                waiting->clear();
             }
-            state.waitingIn.clear();
         }
         node.clear();
     }
@@ -189,6 +195,8 @@ struct CUsbBridge::Impl {
             // the endpoint stalls.
             Complete(u, -EPIPE, 0);
             state.reapable.push_back(u);
+        } else if (urb->endpoint == kEndpointOut && outHeld) {
+            state.waitingOut.push_back(u);
         } else if (urb->endpoint == kEndpointOut) {
             UMockdevIoctlData* buffer = umockdev_ioctl_data_resolve(
                 data, offsetof(usbdevfs_urb, buffer), static_cast<gsize>(urb->buffer_length),
@@ -241,14 +249,16 @@ struct CUsbBridge::Impl {
         ClientState& state = StateOf(client);
         gulong address = 0;
         std::memcpy(&address, arg->data, std::min<size_t>(sizeof address, arg->data_len));
-        for (auto it = state.waitingIn.begin(); it != state.waitingIn.end(); ++it) {
-            if (it->data->client_addr != address) continue;
-            Urb u = *it;
-            state.waitingIn.erase(it);
-            Complete(u, -ENOENT, 0);
-            state.reapable.push_back(u);
-            umockdev_ioctl_client_complete(client, 0, 0);
-            return;
+        for (std::deque<Urb>* waiting : {&state.waitingIn, &state.waitingOut}) {
+            for (auto it = waiting->begin(); it != waiting->end(); ++it) {
+                if (it->data->client_addr != address) continue;
+                Urb u = *it;
+                waiting->erase(it);
+                Complete(u, -ENOENT, 0);
+                state.reapable.push_back(u);
+                umockdev_ioctl_client_complete(client, 0, 0);
+                return;
+            }
         }
         umockdev_ioctl_client_complete(client, -1, EINVAL);
     }
@@ -498,6 +508,11 @@ void CUsbBridge::SetEmptyPacketsBeforeReply(unsigned count) {
 void CUsbBridge::StallIn() {
     std::lock_guard<std::mutex> guard(m_impl->lock);
     m_impl->inStalled = true;
+}
+
+void CUsbBridge::HoldOut() {
+    std::lock_guard<std::mutex> guard(m_impl->lock);
+    m_impl->outHeld = true;
 }
 
 unsigned CUsbBridge::HaltsCleared() const {

@@ -55,6 +55,9 @@ public:
     // host clears the halt; how many times it did.
     void StallIn();
     unsigned HaltsCleared() const;
+    // The printer takes no more data: every OUT transfer from now on waits
+    // until the host gives it up (or the cable goes).
+    void HoldOut();
     // Whether others than the testbed's owner may open the device node.
     void SetNodeMode(unsigned mode);
     // Lets other users into the testbed (its folders and its sockets, and

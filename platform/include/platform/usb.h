@@ -69,8 +69,8 @@ unsigned long UsbTimeoutError();
 uint32_t UsbReadTimeoutMs();
 void SetUsbReadTimeoutForTest(uint32_t ms);
 // Milliseconds a USB write waits for the device to take its bytes before
-// it fails (Windows; a printer that stops reading must not hold the
-// updater for ever), and its test override in the same way.
+// it fails (a printer that stops reading must not hold the updater for
+// ever), and its test override in the same way.
 constexpr uint32_t kUsbWriteTimeoutMs = 30000;
 uint32_t UsbWriteTimeoutMs();
 void SetUsbWriteTimeoutForTest(uint32_t ms);
