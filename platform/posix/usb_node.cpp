@@ -25,19 +25,25 @@ int64_t NowMs() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// Waits until fd is ready for events or deadline passes: 1 ready (events
-// in *revents), 0 out of time, -1 failed (errno).
-int WaitReady(int fd, short events, int64_t deadline, short* revents) {
+// Waits until fd is ready for events (what it is ready for in *revents).
+// False with *error when deadline passes first (ETIMEDOUT) or poll fails.
+bool WaitReady(int fd, short events, int64_t deadline, short* revents, unsigned long* error) {
     pollfd p{fd, events, 0};
     for (;;) {
         const int64_t left = deadline - NowMs();
         const int r = left > 0 ? poll(&p, 1, static_cast<int>(left)) : 0;
         if (r > 0) {
             *revents = p.revents;
-            return 1;
+            return true;
         }
-        if (r == 0) return 0;
-        if (errno != EINTR) return -1;
+        if (r == 0) {
+            *error = ETIMEDOUT;
+            return false;
+        }
+        if (errno != EINTR) {
+            *error = static_cast<unsigned long>(errno);
+            return false;
+        }
     }
 }
 
@@ -75,15 +81,7 @@ bool NodeWrite(int fd, const void* data, uint32_t n, uint32_t* done, unsigned lo
         }
         // The device still holds earlier bytes: wait until it takes more.
         short revents = 0;
-        const int ready = WaitReady(fd, POLLOUT, deadline, &revents);
-        if (ready == 0) {
-            *error = ETIMEDOUT;
-            return false;
-        }
-        if (ready < 0) {
-            *error = static_cast<unsigned long>(errno);
-            return false;
-        }
+        if (!WaitReady(fd, POLLOUT, deadline, &revents, error)) return false;
         if ((revents & POLLOUT) == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
             *error = ENODEV;  // the device went away while it held our bytes
             return false;
@@ -95,15 +93,7 @@ bool NodeRead(int fd, void* data, uint32_t n, uint32_t* done, unsigned long* err
     const int64_t deadline = NowMs() + UsbReadTimeoutMs();
     for (;;) {
         short revents = 0;
-        const int ready = WaitReady(fd, POLLIN, deadline, &revents);
-        if (ready == 0) {
-            *error = ETIMEDOUT;
-            return false;
-        }
-        if (ready < 0) {
-            *error = static_cast<unsigned long>(errno);
-            return false;
-        }
+        if (!WaitReady(fd, POLLIN, deadline, &revents, error)) return false;
         const ssize_t r = read(fd, data, n);
         if (r == 0 && (revents & (POLLHUP | POLLERR)) != 0) {
             // The other side hung up (a pseudo-terminal whose printer went
