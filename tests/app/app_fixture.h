@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,14 @@ protected:
     }
     // Runs the dialog modally in the scripted window.
     int Run() { return dlg.DoModal(window); }
+    // Identifies the printer, then presses Firmware Update and gives the
+    // boxes these answers.
+    int PressUpdate(const sim::Scenario& scenario, std::initializer_list<int> answers) {
+        Printer(scenario);
+        window.messages = {platform::CommandMessage(kIdcUpdate)};
+        window.answers.assign(answers.begin(), answers.end());
+        return Run();
+    }
 
     const std::vector<sim::Frame>& frames() const { return rig->printer.frames(); }
     size_t CountGs(char letter) const {

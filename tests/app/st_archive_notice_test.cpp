@@ -17,15 +17,7 @@ using platform::kIdOk;
 
 using sim::GsFault;
 
-class StArchiveNotice : public AppTest {
-protected:
-    int Press(const sim::Scenario& scenario, std::initializer_list<int> answers) {
-        Printer(scenario);
-        window.messages = {platform::CommandMessage(kIdcUpdate)};
-        window.answers.assign(answers.begin(), answers.end());
-        return Run();
-    }
-};
+using StArchiveNotice = AppTest;
 
 TEST_F(StArchiveNotice, FollowsTheFailureMessageOnceStWasOpenedForWriting) {
     // Another layout: ST is written after MC (143 blocks); its block is
@@ -34,7 +26,7 @@ TEST_F(StArchiveNotice, FollowsTheFailureMessageOnceStWasOpenedForWriting) {
     s.layout = 5;
     s.flashErase = true;
     s.faults.push_back(GsFault('R', 144, sim::FaultAction::kNak));
-    EXPECT_EQ(Press(s, {kIdOk, kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(s, {kIdOk, kIdOk}), kIdOk);
 
     ASSERT_EQ(dlg.m_updateReport.archived.size(), 1u);
     const std::string path = dlg.m_updateReport.archived[0];
@@ -62,7 +54,7 @@ TEST_P(StArchiveQuiet, WhenStWasNeverOpenedOrTheRunSucceeded) {
     sim::Scenario s;
     s.layout = c.layout;
     if (c.fail) s.faults.push_back(GsFault('R', 3, sim::FaultAction::kNak));
-    EXPECT_EQ(Press(s, {kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(s, {kIdOk}), kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, BoxText(c.fail ? kIdsUpdateFailed : kIdsUpdateDone));
@@ -87,7 +79,7 @@ TEST_F(StArchiveNotice, ARestoreEndsWithoutAMessageOfItsOwn) {
     sim::Scenario s;
     s.imageVersion = "1.3";
     s.version = "1.3";
-    EXPECT_EQ(Press(s, {}), kIdOk);
+    EXPECT_EQ(PressUpdate(s, {}), kIdOk);
     EXPECT_TRUE(window.Boxes().empty());
     EXPECT_EQ(dlg.m_outcome, DialogOutcome::kRestored);
     EXPECT_EQ(CountGs('Q'), 1u);
@@ -100,7 +92,7 @@ TEST_F(StArchiveNotice, ARefusedRestoreEndsWithoutAMessageOfItsOwn) {
     copy.data.assign(1536, 0x42);
     copy.identifier = "ZKQ00002";
     dlg.m_restore = &copy;
-    EXPECT_EQ(Press(sim::Scenario(), {}), kIdOk);
+    EXPECT_EQ(PressUpdate(sim::Scenario(), {}), kIdOk);
     EXPECT_TRUE(window.Boxes().empty());
     EXPECT_EQ(dlg.m_outcome, DialogOutcome::kRestoreRefused);
     EXPECT_EQ(dlg.m_updateReport.refusal, RestoreRefusal::kOtherPrinter);
@@ -122,7 +114,7 @@ private:
 TEST_F(StArchiveNotice, TheRunIsFramedByTheEngineAlone) {
     RunRecorder recorder(rig);
     dlg.m_runObserver = &recorder;
-    EXPECT_EQ(Press(sim::Scenario(), {kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(sim::Scenario(), {kIdOk}), kIdOk);
     ASSERT_EQ(recorder.begins.size(), 1u);
     ASSERT_EQ(recorder.ends.size(), 1u);
     // It begins before the engine's first frame (FS Y) and ends after its
@@ -142,7 +134,7 @@ TEST_F(StArchiveNotice, ADeclinedConfirmationRunsNoEngine) {
     dlg.m_runObserver = &recorder;
     sim::Scenario same;
     same.imageVersion = "1.3";
-    EXPECT_EQ(Press(same, {kIdNo, kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(same, {kIdNo, kIdOk}), kIdOk);
     EXPECT_TRUE(recorder.begins.empty());
     EXPECT_TRUE(recorder.ends.empty());
 }

@@ -24,13 +24,6 @@ using sim::GsFault;
 
 class UpdateCommandTest : public AppTest {
 protected:
-    // Identifies the printer, then presses Firmware Update.
-    int Press(const sim::Scenario& scenario, std::initializer_list<int> answers) {
-        Printer(scenario);
-        window.messages = {platform::CommandMessage(kIdcUpdate)};
-        window.answers.assign(answers.begin(), answers.end());
-        return Run();
-    }
     bool UpdateRan() const { return CountGs('O') > 0; }
     void ExpectUpdatingState() const {
         EXPECT_FALSE(dlg.IsItemVisible(kIdcUpdate));
@@ -46,7 +39,7 @@ TEST_F(UpdateCommandTest, SuccessShowsMessage117) {
         updatingShown = !dlg.IsItemVisible(kIdcUpdate) && !dlg.IsItemVisible(kIdcExit) &&
                         window.LastText(kIdcMessage) == BoxText(kIdsUpdating);
     };
-    EXPECT_EQ(Press(sim::Scenario(), {kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(sim::Scenario(), {kIdOk}), kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "ファームウェアのアップデートが完了しました。");
@@ -76,7 +69,7 @@ TEST_P(VersionComparisonTest, AsksOnlyWhenThePrinterIsNotOlder) {
     sim::Scenario s;
     s.imageVersion = c.imageVersion;
     if (c.asks) {
-        EXPECT_EQ(Press(s, {kIdNo, kIdOk}), kIdOk);
+        EXPECT_EQ(PressUpdate(s, {kIdNo, kIdOk}), kIdOk);
         const auto boxes = window.Boxes();
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes[0].text,
@@ -90,7 +83,7 @@ TEST_P(VersionComparisonTest, AsksOnlyWhenThePrinterIsNotOlder) {
         EXPECT_EQ(dlg.m_outcome, DialogOutcome::kDeclined);
         ExpectUpdatingState();  // no way back to waiting
     } else {
-        EXPECT_EQ(Press(s, {kIdOk}), kIdOk);
+        EXPECT_EQ(PressUpdate(s, {kIdOk}), kIdOk);
         const auto boxes = window.Boxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, BoxText(kIdsUpdateDone));
@@ -131,7 +124,7 @@ TEST(VersionCompareTest, FirstTwelveBytesUnsigned) {
 TEST_F(UpdateCommandTest, YesToTheConfirmationRunsTheUpdate) {
     sim::Scenario s;
     s.imageVersion = "2.0";
-    EXPECT_EQ(Press(s, {kIdYes, kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(s, {kIdYes, kIdOk}), kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(
@@ -146,7 +139,7 @@ TEST_F(UpdateCommandTest, YesToTheConfirmationRunsTheUpdate) {
 TEST_F(UpdateCommandTest, FailureWithoutACodeShowsMessage116) {
     sim::Scenario s;
     s.faults.push_back(GsFault('R', 3, sim::FaultAction::kNak));
-    EXPECT_EQ(Press(s, {kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(s, {kIdOk}), kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, BoxText(kIdsUpdateFailed));
@@ -177,7 +170,7 @@ TEST_F(UpdateCommandTest, FailedUsbTransferShowsTheLinkRecord) {
 TEST_F(UpdateCommandTest, FailedBackupFileShowsTheUpdateRecord) {
     // The backup file's name is taken by a directory: it cannot be created.
     std::filesystem::create_directory(cwd.path() / "ZKQ00001QX.qfw");
-    EXPECT_EQ(Press(sim::Scenario(), {kIdOk}), kIdOk);
+    EXPECT_EQ(PressUpdate(sim::Scenario(), {kIdOk}), kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(g_printerIO.m_errorCategory, 0);
