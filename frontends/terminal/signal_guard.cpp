@@ -102,9 +102,10 @@ CSignalGuard::~CSignalGuard() {
 }
 
 void CSignalGuard::OnRunBegins() {
-    Install(true, false);
+    // Marked first: a signal from now on is held, never a cancellation.
     g_runBegun = 1;
     g_inRun = 1;
+    Install(true, false);
 }
 
 void CSignalGuard::OnRunEnds() {
@@ -112,6 +113,8 @@ void CSignalGuard::OnRunEnds() {
     Install(false, false);
 }
 
-bool CSignalGuard::CancelRequested() { return g_cancelRequested != 0; }
+// A run that began after all (the signal came between the user's answer
+// and its start) ends with its own outcome.
+bool CSignalGuard::CancelRequested() { return g_cancelRequested != 0 && g_runBegun == 0; }
 bool CSignalGuard::StopWaiting() { return g_stopWaiting != 0; }
 int CSignalGuard::HeldSignals() { return g_held; }

@@ -36,8 +36,8 @@ public:
     void OnRunBegins() override;
     void OnRunEnds() override;
 
-    // A signal arrived before any maintenance run began: the program is to
-    // end as the cancel command ends it.
+    // A signal arrived before any maintenance run began, and none began
+    // since: the program is to end as the cancel command ends it.
     static bool CancelRequested();
     // A signal arrived while nobody may be asked any more (before a run, or
     // after it): a waiting box takes its safe answer, the dialog closes.
