@@ -150,7 +150,6 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         TRACE_ERROR("CPrinterIO::Open", platform::SystemError(error), "SetupDiGetClassDevs");
         return 0;
     }
-    std::string path;
     const platform::UsbMember* chosen = nullptr;
     for (const platform::UsbMember& member : members) {
         if (!member.idReadable) {
@@ -168,11 +167,11 @@ int CPrinterIO::Open(int32_t vendorId, int32_t productId, int32_t index) {
         }
         // A member without a usable interface is passed over.
         if (member.path.empty()) continue;
-        path = member.path;
         chosen = &member;
         break;
     }
-    if (path.empty()) return 0;
+    if (chosen == nullptr) return 0;
+    const std::string& path = chosen->path;
 
     platform::DeviceHandle handle = platform::kInvalidDevice;
     if (!usb.Open(path, &handle, &error)) {

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "link/byte_order.h"
 #include "link/link_settings.h"
@@ -75,8 +76,7 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
     int32_t total = 0;
     // While a USB read brings only zero-length packets: when the wait for
     // data began. The packets do not restart the read's time limit.
-    bool emptyReads = false;
-    uint32_t waitStart = 0;
+    std::optional<uint32_t> emptySince;
     while (total < length) {
         const int32_t remaining = length - total;
         unsigned long error = 0;
@@ -104,11 +104,8 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
                 if (!sending && done == 0) {
                     // A zero-length packet: the printer is still there, so
                     // the read goes on until the limit runs out.
-                    if (!emptyReads) {
-                        emptyReads = true;
-                        waitStart = callStart;
-                    }
-                    if (platform::TickCount() - waitStart < platform::UsbReadTimeoutMs())
+                    if (!emptySince) emptySince = callStart;
+                    if (platform::TickCount() - *emptySince < platform::UsbReadTimeoutMs())
                         continue;
                     done = -1;
                     error = platform::UsbTimeoutError();
@@ -136,7 +133,7 @@ int32_t CPrinterIO::Transfer(const Direction& d, void* data, int32_t length) {
             return -1;
         }
         total += done;
-        emptyReads = false;
+        emptySince.reset();
     }
     return total;
 }

@@ -75,4 +75,5 @@ void ResetLinkForTest() {
     memset(&g_selectedPrinter, 0, sizeof g_selectedPrinter);
     SetTcpReceiveTimeoutForTest(30000);
     platform::SetUsbReadTimeoutForTest(0);
+    platform::SetUsbWriteTimeoutForTest(0);
 }

@@ -1,5 +1,4 @@
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 
 #include "platform/usb.h"
@@ -19,13 +18,6 @@ void SetUsbBackend(UsbBackend* backend) { g_installed = backend; }
 
 uint32_t UsbReadTimeoutMs() { return g_readTimeoutMs; }
 
-unsigned long UsbTimeoutError() {
-#if defined(_WIN32)
-    return 1460;  // ERROR_TIMEOUT
-#else
-    return ETIMEDOUT;
-#endif
-}
 void SetUsbReadTimeoutForTest(uint32_t ms) { g_readTimeoutMs = ms != 0 ? ms : kUsbReadTimeoutMs; }
 uint32_t UsbWriteTimeoutMs() { return g_writeTimeoutMs; }
 void SetUsbWriteTimeoutForTest(uint32_t ms) {

@@ -154,12 +154,11 @@ std::unique_ptr<CLibusbPrinter> CLibusbPrinter::Open(uint8_t bus, uint8_t addres
     }
     std::unique_ptr<libusb_config_descriptor, ConfigDeleter> config(rawConfig);
     uint16_t inPacket = 0;
-    if (!FindBulkInterface(*config, &parts->interface, &parts->out, &parts->in, &inPacket)) {
+    int number = -1;  // parts->interface stays -1 until it is claimed
+    if (!FindBulkInterface(*config, &number, &parts->out, &parts->in, &inPacket)) {
         *error = ENOENT;
         return nullptr;
     }
-    const int number = parts->interface;
-    parts->interface = -1;  // not claimed yet
 
     r = libusb_open(device, &parts->handle);
     if (r != 0) {

@@ -94,4 +94,6 @@ UsbBackend& PlatformUsbBackend() {
     return *backend;
 }
 
+unsigned long UsbTimeoutError() { return ETIMEDOUT; }
+
 }  // namespace platform

@@ -99,10 +99,9 @@ std::string UsbfsPath(unsigned bus, unsigned address) {
 
 bool ParseUsbfsPath(const std::string& path, uint8_t* bus, uint8_t* address) {
     unsigned b = 0, a = 0;
-    int end = 0;
-    if (sscanf(path.c_str(), "/dev/bus/usb/%3u/%3u%n", &b, &a, &end) != 2 ||
-        static_cast<size_t>(end) != path.size() || path != UsbfsPath(b, a) || b == 0 || b > 255 ||
-        a == 0 || a > 255)
+    // The path must be exactly what UsbfsPath makes of the numbers read.
+    if (sscanf(path.c_str(), "/dev/bus/usb/%3u/%3u", &b, &a) != 2 || path != UsbfsPath(b, a) ||
+        b == 0 || b > 255 || a == 0 || a > 255)
         return false;
     *bus = static_cast<uint8_t>(b);
     *address = static_cast<uint8_t>(a);

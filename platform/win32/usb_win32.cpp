@@ -289,4 +289,6 @@ UsbBackend& PlatformUsbBackend() {
     return *backend;
 }
 
+unsigned long UsbTimeoutError() { return ERROR_TIMEOUT; }
+
 }  // namespace platform

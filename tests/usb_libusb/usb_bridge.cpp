@@ -102,6 +102,13 @@ struct CUsbBridge::Impl {
         u.urb()->actual_length = actual;
     }
 
+    // Gives up the references to a client and to its URBs.
+    static void Release(UMockdevIoctlClient* client, ClientState& state) {
+        for (const std::deque<Urb>* urbs : {&state.waitingIn, &state.waitingOut, &state.reapable})
+            for (const Urb& u : *urbs) g_object_unref(u.data);
+        g_object_unref(client);
+    }
+
     // Drops the URBs of clients that went away (a process that ended with a
     // transfer pending would otherwise take the next one's reply).
     void ForgetVanishedClients() {
@@ -110,10 +117,7 @@ struct CUsbBridge::Impl {
                 ++it;
                 continue;
             }
-            for (Urb& u : it->second.waitingIn) g_object_unref(u.data);
-            for (Urb& u : it->second.waitingOut) g_object_unref(u.data);
-            for (Urb& u : it->second.reapable) g_object_unref(u.data);
-            g_object_unref(it->first);
+            Release(it->first, it->second);
             it = clients.erase(it);
         }
     }
@@ -152,7 +156,7 @@ struct CUsbBridge::Impl {
     }
 
     // Gives waiting IN transfers what the printer has to say.
-    void FillWaitingIn(UMockdevIoctlClient* client, ClientState& state) {
+    void FillWaitingIn(ClientState& state) {
         GErrorOwner e;
         while (!state.waitingIn.empty() && !printer.Silent() && printer.Pending() > 0) {
             Urb u = state.waitingIn.front();
@@ -176,7 +180,6 @@ struct CUsbBridge::Impl {
             state.reapable.push_back(u);
             if (printer.Pending() == 0) emptyLeft = emptyPackets;  // the next reply's
         }
-        (void)client;
     }
 
     void Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
@@ -224,7 +227,7 @@ struct CUsbBridge::Impl {
 
     void Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
         ClientState& state = StateOf(client);
-        FillWaitingIn(client, state);
+        FillWaitingIn(state);
         // The reply that ends a restart takes the link down with it.
         if (!printer.LinkUp()) DeviceGone();
         if (state.reapable.empty()) {
@@ -450,11 +453,7 @@ CUsbBridge::~CUsbBridge() {
     {
         std::lock_guard<std::mutex> guard(d.lock);
         d.node.clear();
-        for (auto& [client, state] : d.clients) {
-            for (Urb& u : state.waitingIn) g_object_unref(u.data);
-            for (Urb& u : state.reapable) g_object_unref(u.data);
-            g_object_unref(client);
-        }
+        for (auto& [client, state] : d.clients) Impl::Release(client, state);
         d.clients.clear();
     }
     g_free(d.devicePath);
