@@ -25,12 +25,10 @@ bool IsRestoreEntry(const UpdateContext& ctx, uint32_t j) {
     const uint32_t count = ctx.image.SectionCount();
     for (uint32_t k = 0; k < count; ++k) {
         const LoadImage::Entry e = ctx.image.EntryAt(k);
-        if (e.tag[0] == 'S' && e.tag[1] == 'T') return k == j;
+        if (IsSt(e.tag)) return k == j;
     }
     return false;
 }
-
-bool IsStTag(const char* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
 
 // Where the data of entry j comes from.
 struct SectionSource {
@@ -94,7 +92,7 @@ bool IsSent(const UpdateContext& ctx, uint32_t j) {
 // A placeholder from the load file (what the printer gave back is its own,
 // whatever it holds).
 bool IsPlaceholder(const SectionSource& src, const LoadImage::Entry& e) {
-    return !src.fromSlot && e.tag[0] == 'S' && e.tag[1] == 'T' && src.size >= sizeof kPlaceholderMark &&
+    return !src.fromSlot && IsSt(e.tag) && src.size >= sizeof kPlaceholderMark &&
            std::memcmp(src.data, kPlaceholderMark, sizeof kPlaceholderMark) == 0;
 }
 
@@ -184,7 +182,7 @@ int SendSection(UpdateContext& ctx, uint32_t j) {
         ctx.progress->OnSection(e.tag, ctx.sectionsSent, blocks);
 
     // A printer may erase the area as soon as the section begins.
-    if (IsStTag(e.tag)) ctx.report.stWriteBegun = true;
+    if (IsSt(e.tag)) ctx.report.stWriteBegun = true;
     int r = FwBeginSection(h, d, kSectionDescriptorSize);
     if (r != kFwOk) return r;
 

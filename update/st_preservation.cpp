@@ -17,9 +17,6 @@
 
 namespace {
 
-bool IsSt(const uint8_t* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
-bool IsSt(const char* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
-
 uint32_t EntryDataLength(const uint8_t* printerEntry) { return GetBE32(printerEntry + 20); }
 
 // Reads the printer's full image table (n entries as printerHeader gives

@@ -11,7 +11,7 @@ int CheckRestoreFits(UpdateContext& ctx) {
     const uint8_t* st = nullptr;
     for (uint32_t i = 0; i < table.entries && st == nullptr; ++i) {
         const uint8_t* p = table.Entry(i);
-        if (p[0] == 'S' && p[1] == 'T') st = p;
+        if (IsSt(p)) st = p;
     }
     if (st == nullptr) {
         ctx.report.refusal = RestoreRefusal::kNoStArea;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-
 #include <vector>
 
 #include "update/load_image.h"
@@ -20,6 +19,11 @@
 inline constexpr uint32_t kMaxLoadEntries = 64;
 inline constexpr uint32_t kMaxPrinterEntries = 30;
 inline constexpr uint8_t kNoSlot = 0xFF;
+
+// Whether a load-file section or printer-table entry is the printer's ST
+// area (tag "ST").
+inline bool IsSt(const uint8_t* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
+inline bool IsSt(const char* tag) { return tag[0] == 'S' && tag[1] == 'T'; }
 
 // Categories of the update error record (backup file failures).
 enum : uint8_t {
@@ -68,7 +72,7 @@ struct UpdateContext {
         : errors(errorRecord), progress(progressSink), options(runOptions), report(runReport) {
         for (uint8_t& m : map) m = kNoSlot;
     }
-    // A plain update whose report nobody reads.
+    // A plain update whose report nobody reads (the step tests).
     UpdateContext(UpdateErrorRecord& errorRecord, IUpdateProgress* progressSink)
         : UpdateContext(errorRecord, progressSink, m_defaultOptions, m_unreadReport) {}
     UpdateContext(const UpdateContext&) = delete;
