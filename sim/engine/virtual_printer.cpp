@@ -769,8 +769,7 @@ bool VirtualPrinter::Impl::CommitSection() {
 bool VirtualPrinter::Impl::SetVersion(const Frame& f) {
     // The version text is a whole 16-byte field, space-padded.
     if (f.parameter != kVersionTextSize) return false;
-    for (uint8_t c : f.payload)
-        if (c < 0x20 || c > 0x7E) return false;
+    if (!Printable(f.payload.data(), f.payload.size())) return false;
     pendingVersion = Padded(std::string(f.payload.begin(), f.payload.end()), kVersionTextSize);
     return true;
 }

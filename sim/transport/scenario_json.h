@@ -18,7 +18,10 @@
 //                "areaSize": 1179648, "data": {"fill": 255, "size": 0}}, ...],
 //     "noAreas": false,                 // true: an empty table (with no "areas")
 //     "st": "...",                      // the ST area's content
-//     "maintenanceBusyPolls": 2, "maintenanceBusyMs": 0, "finishBusyPolls": 3,
+//     "maintenanceBusyPolls": 2, "maintenanceBusyMs": 0,
+//     "startCondition": 1,              // 128: GS E reports the failed condition
+//     "busyPollsAfter": {"I": 2, "N": 2, "Q": 2, "S": 2, "U": 2, "W": 2},
+//     "finishMs": 1000, "finishBusyPolls": 0,
 //     "restartDelayMs": 15000, "dropReturnMs": 15000,
 //     "flashErase": false,              // true: GS Q (and GS I for the areas
 //                                       // it moves) erases before writing

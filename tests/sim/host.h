@@ -166,7 +166,7 @@ public:
         int busy = 0;
         for (; busy < 100; ++busy) {
             const Bytes s = Status();
-            if (s.size() != 2 || s[1] != 2) break;
+            if (s.size() != 2 || s[1] != sim::kConditionBusy) break;
         }
         return busy;
     }

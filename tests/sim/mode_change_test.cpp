@@ -34,15 +34,7 @@ Bytes DpDescriptorFrame() {
 }
 
 Bytes TableFrame() {
-    Bytes t(32 + 64, 0);
-    t[0] = 1;
-    PutBE32(&t[4], 6);
-    const std::string v = "1.3             ";
-    std::copy(v.begin(), v.end(), t.begin() + 8);
-    PutBE16(&t[24], 1);
-    t[32] = 'D', t[33] = 'P';
-    PutBE32(&t[32 + 4], 1);
-    PutBE32(&t[32 + 12], 0xFD00);
+    const Bytes t = ImageTable(6, {TableEntry("DP", 1, 0, 0xFD00)});
     return Concat({Header(kGs, 'I', static_cast<uint32_t>(t.size())), t});
 }
 
