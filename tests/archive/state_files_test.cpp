@@ -9,11 +9,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/state_files.h"
+#include "tests/support/process_env.h"
+#include "tests/support/temp_dir.h"
 #include "update/st_archive.h"
 
 namespace {
@@ -21,41 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-void SetEnv(const char* name, const std::optional<std::string>& value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value->c_str() : "");
-#else
-    if (value)
-        ::setenv(name, value->c_str(), 1);
-    else
-        ::unsetenv(name);
-#endif
-}
-
-// Restores an environment variable when the test ends.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : m_name(name) {
-        if (const char* v = std::getenv(name)) m_old = v;
-    }
-    ~EnvGuard() { SetEnv(m_name, m_old); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
 class StateFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device rd;
-        dir = fs::temp_directory_path() / ("state-files-" + std::to_string(rd()));
-        ASSERT_TRUE(fs::create_directory(dir));
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     static Bytes Read(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -66,7 +34,8 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    fs::path dir;
+    const testsupport::CTempDir tmp{"state-files"};
+    const fs::path dir = tmp.path();
 };
 
 TEST_F(StateFiles, ANewFileNeverReplacesOneThatExists) {
@@ -133,8 +102,6 @@ TEST_F(StateFiles, TheArchiveFolderLiesInTheUsersStateFolder) {
     ASSERT_TRUE(DefaultStArchiveFolder(&folder));
     EXPECT_EQ(folder, state + "\\quillon\\st");
 #else
-    EnvGuard keepState("XDG_STATE_HOME");
-    EnvGuard keepHome("HOME");
     const struct {
         std::optional<std::string> state;
         std::optional<std::string> home;
@@ -146,15 +113,14 @@ TEST_F(StateFiles, TheArchiveFolderLiesInTheUsersStateFolder) {
         {std::nullopt, "/home/u", "/home/u/.local/state/quillon/st"},
     };
     for (const auto& c : cases) {
-        SetEnv("XDG_STATE_HOME", c.state);
-        SetEnv("HOME", c.home);
+        const testsupport::CScopedEnv state("XDG_STATE_HOME", c.state), home("HOME", c.home);
         std::string folder;
         ASSERT_TRUE(DefaultStArchiveFolder(&folder));
         EXPECT_EQ(folder, c.expected);
     }
     // Without HOME: the home folder of the user's account.
-    SetEnv("XDG_STATE_HOME", std::nullopt);
-    SetEnv("HOME", std::nullopt);
+    const testsupport::CScopedEnv noState("XDG_STATE_HOME", std::nullopt),
+        noHome("HOME", std::nullopt);
     std::string folder;
     ASSERT_TRUE(DefaultStArchiveFolder(&folder));
     EXPECT_EQ(folder.substr(0, 1), "/");

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "commands/printer_search.h"
+#include "link/byte_order.h"
 #include "link/printer_io.h"
 #include "platform/trace_sink.h"
 
@@ -142,10 +143,7 @@ std::vector<uint8_t> ReplyDatagram(size_t length, uint8_t fill) {
     std::vector<uint8_t> d(6 + length, fill);
     d[0] = 0x1C;
     d[1] = 0x2A;
-    d[2] = static_cast<uint8_t>(length >> 24);
-    d[3] = static_cast<uint8_t>(length >> 16);
-    d[4] = static_cast<uint8_t>(length >> 8);
-    d[5] = static_cast<uint8_t>(length);
+    PutBE32(&d[2], static_cast<uint32_t>(length));
     return d;
 }
 

@@ -53,7 +53,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -438,7 +437,6 @@ struct MatrixRow {
     const char* name;
     LinkUnderTest kind;
     uint32_t layout;
-    std::function<void(sim::Scenario&)> shape;  // null: the default printer
     // Its areas are erased when writing them begins.
     bool flash = false;
     friend void PrintTo(const MatrixRow& r, std::ostream* os) { *os << r.name; }
@@ -460,7 +458,6 @@ TEST_P(FaultMatrix, EveryFrameOfACompleteUpdateUnderEveryFault) {
     sim::Scenario base;
     base.layout = row.layout;
     base.flashErase = row.flash;
-    if (row.shape) row.shape(base);
     const testsupport::CTempDir archives("fault-matrix-archives");
     const RunRecord cleanRun = RunOnce(row.kind, base, cwd, (archives.path() / "clean").string());
     ASSERT_EQ(cleanRun.result, 0);
@@ -547,14 +544,14 @@ TEST_P(FaultMatrix, EveryFrameOfACompleteUpdateUnderEveryFault) {
 
 INSTANTIATE_TEST_SUITE_P(
     Printers, FaultMatrix,
-    ::testing::Values(MatrixRow{"SameLayout", LinkUnderTest::kUsb, 6, nullptr},
-                      MatrixRow{"OtherLayout", LinkUnderTest::kUsb, 5, nullptr},
-                      MatrixRow{"TcpSameLayout", LinkUnderTest::kTcp, 6, nullptr},
-                      MatrixRow{"TcpOtherLayout", LinkUnderTest::kTcp, 5, nullptr},
-                      MatrixRow{"LibrarySameLayout", LinkUnderTest::kLibrary, 6, nullptr},
-                      MatrixRow{"LibraryOtherLayout", LinkUnderTest::kLibrary, 5, nullptr},
-                      MatrixRow{"FlashSameLayout", LinkUnderTest::kUsb, 6, nullptr, true},
-                      MatrixRow{"FlashOtherLayout", LinkUnderTest::kUsb, 5, nullptr, true}),
+    ::testing::Values(MatrixRow{"SameLayout", LinkUnderTest::kUsb, 6},
+                      MatrixRow{"OtherLayout", LinkUnderTest::kUsb, 5},
+                      MatrixRow{"TcpSameLayout", LinkUnderTest::kTcp, 6},
+                      MatrixRow{"TcpOtherLayout", LinkUnderTest::kTcp, 5},
+                      MatrixRow{"LibrarySameLayout", LinkUnderTest::kLibrary, 6},
+                      MatrixRow{"LibraryOtherLayout", LinkUnderTest::kLibrary, 5},
+                      MatrixRow{"FlashSameLayout", LinkUnderTest::kUsb, 6, true},
+                      MatrixRow{"FlashOtherLayout", LinkUnderTest::kUsb, 5, true}),
     [](const ::testing::TestParamInfo<MatrixRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

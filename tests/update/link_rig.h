@@ -24,18 +24,6 @@ namespace testing_update {
 
 enum class LinkUnderTest { kUsb, kTcp, kLibrary };
 
-inline const char* LinkName(LinkUnderTest kind) {
-    switch (kind) {
-        case LinkUnderTest::kUsb:
-            return "USB";
-        case LinkUnderTest::kTcp:
-            return "TCP";
-        case LinkUnderTest::kLibrary:
-            return "library";
-    }
-    return "?";
-}
-
 class LinkRig {
 public:
     LinkRig(LinkUnderTest kind, const sim::Scenario& scenario) : m_kind(kind) {
@@ -97,12 +85,8 @@ public:
         return status[1] != 2;
     }
 
-    LinkUnderTest kind() const { return m_kind; }
     sim::VirtualPrinter& printer() {
         return m_usb ? m_usb->printer : m_tcp ? m_tcp->printer : m_library->printer;
-    }
-    platform::VirtualClock& clock() {
-        return m_usb ? m_usb->clock : m_tcp ? m_tcp->clock : m_library->clock;
     }
     // What the link asked of the socket or the library, in order (none on
     // USB): see sim::InProcessTcp::calls and sim::InProcessLibrary::calls.

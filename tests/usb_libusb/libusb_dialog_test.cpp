@@ -35,7 +35,7 @@ protected:
         bridge.reset();
     }
     // The printer on the bus, then the dialog with Firmware Update pressed.
-    int PressUpdate(const sim::Scenario& scenario, std::initializer_list<int> answers) {
+    int PressUpdateOnBus(const sim::Scenario& scenario, std::initializer_list<int> answers) {
         bridge = std::make_unique<CUsbBridge>(scenario);
         clock = std::make_unique<CBridgeClock>(*bridge);
         scoped = std::make_unique<platform::ScopedClock>(*clock);
@@ -56,7 +56,7 @@ protected:
 TEST_F(LibusbDialogTest, UpdateThroughLibusbReconnectsAfterTheRestartAndEndsWith117) {
     sim::Scenario s;
     s.restartDelayMs = 1500;
-    EXPECT_EQ(PressUpdate(s, {platform::kIdOk}), platform::kIdOk);
+    EXPECT_EQ(PressUpdateOnBus(s, {platform::kIdOk}), platform::kIdOk);
     EXPECT_EQ(dlg.GetDlgItemText(kIdcMessage), BoxText(kIdsUpdating));
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -87,7 +87,7 @@ TEST_F(LibusbDialogTest, PrinterLostMidTransferEndsWith118AtOnce) {
     drop.occurrence = 20;
     drop.action = sim::FaultAction::kDrop;
     s.faults.push_back(drop);
-    EXPECT_EQ(PressUpdate(s, {platform::kIdOk}), platform::kIdOk);
+    EXPECT_EQ(PressUpdateOnBus(s, {platform::kIdOk}), platform::kIdOk);
     const auto boxes = window.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     const uint8_t category = g_printerIO.m_errorCategory;
