@@ -147,33 +147,10 @@ struct InProcessLibrary::Impl {
         return kRefused;
     }
 
-    int32_t Write(const char* name, int32_t handle, const void* data, int32_t length,
-                  int32_t* written) {
-        if (written != nullptr) *written = 0;
-        uint32_t generation = 0;
-        if (!Find(handle, &generation)) {
-            Note(name, "bad handle");
-            return kNotConnected;
-        }
-        if (length < 0 || (length > 0 && data == nullptr)) {
-            Note(name, "bad argument");
-            return kBadArgument;
-        }
-        line.ChargeCall();
-        if (!line.Alive(generation)) {
-            Note(name, "failed");
-            return kExchangeFailed;
-        }
-        if (length > 0)
-            line.printer().HostWrite(static_cast<const uint8_t*>(data),
-                                     static_cast<size_t>(length));
-        if (written != nullptr) *written = length;
-        Note(name);
-        return kOk;
-    }
-
-    int32_t Read(const char* name, int32_t handle, void* buffer, int32_t length, int32_t* read) {
-        if (read != nullptr) *read = 0;
+    // What a transfer checks first: the handle, the arguments and the line
+    // (the call costs its time once the arguments pass). kOk, or the
+    // failure, noted.
+    int32_t BeginTransfer(const char* name, int32_t handle, const void* buffer, int32_t length) {
         uint32_t generation = 0;
         if (!Find(handle, &generation)) {
             Note(name, "bad handle");
@@ -188,6 +165,24 @@ struct InProcessLibrary::Impl {
             Note(name, "failed");
             return kExchangeFailed;
         }
+        return kOk;
+    }
+
+    int32_t Write(const char* name, int32_t handle, const void* data, int32_t length,
+                  int32_t* written) {
+        if (written != nullptr) *written = 0;
+        if (const int32_t r = BeginTransfer(name, handle, data, length); r != kOk) return r;
+        if (length > 0)
+            line.printer().HostWrite(static_cast<const uint8_t*>(data),
+                                     static_cast<size_t>(length));
+        if (written != nullptr) *written = length;
+        Note(name);
+        return kOk;
+    }
+
+    int32_t Read(const char* name, int32_t handle, void* buffer, int32_t length, int32_t* read) {
+        if (read != nullptr) *read = 0;
+        if (const int32_t r = BeginTransfer(name, handle, buffer, length); r != kOk) return r;
         if (length == 0) {
             Note(name);
             return kOk;
